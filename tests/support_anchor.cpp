@@ -1,0 +1,2 @@
+// Keeps the test support library non-empty.
+namespace holvar::test {}

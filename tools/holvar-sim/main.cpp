@@ -1,0 +1,1 @@
+int main() { return 2; }  // placeholder until the tool lands
