@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/drivers.hpp"
 #include "platform/os.hpp"
 
 namespace holvar::installer {
@@ -12,5 +13,9 @@ namespace holvar::installer {
 // Runs one engine process with its raw argument vector (argv[0] is the program
 // name) and returns the exit code the process must end with.
 int run_engine(platform::Os& os, const std::vector<std::u16string>& argv);
+
+// The same with the drivers given: exactly one of them runs when the command
+// line, the lock and the engine's placement allow it.
+int run_engine(platform::Os& os, const std::vector<std::u16string>& argv, Drivers& drivers);
 
 }  // namespace holvar::installer

@@ -38,6 +38,9 @@ public:
     virtual Result<FileBasicInfo> get_file_basic_info(const Handle& h) = 0;
     // GetFileInformationByHandleEx(FileIdInfo).
     virtual Result<FileIdInfo> get_file_id_info(const Handle& h) = 0;
+    // GetFileInformationByHandle: attributes, volume serial, size, link count
+    // and 64-bit index (the link count is what durable writes check).
+    virtual Result<ByHandleFileInformation> get_file_information_by_handle(const Handle& h) = 0;
     // GetFinalPathNameByHandleW(h, buffer of `buffer_units`, flags).
     virtual Result<FinalPathName> get_final_path_name_by_handle(const Handle& h,
                                                                 uint32_t buffer_units,
@@ -127,6 +130,32 @@ public:
     virtual uint32_t get_current_process_id() = 0;
 };
 
+// Service Control Manager calls (OpenSCManagerW, OpenServiceW, ...); service
+// handles close with CloseServiceHandle (HandleKind::service).
+class Services {
+public:
+    virtual ~Services() = default;
+};
+
+// Registry calls, always on HKEY_LOCAL_MACHINE; key handles close with
+// RegCloseKey (HandleKind::registry_key).
+class Registry {
+public:
+    virtual ~Registry() = default;
+};
+
+// Restart Manager calls (RmStartSession, RmRegisterResources, RmGetList, RmEndSession).
+class RestartManager {
+public:
+    virtual ~RestartManager() = default;
+};
+
+// Named-pipe calls beyond opening the pipe with CreateFileW.
+class Pipes {
+public:
+    virtual ~Pipes() = default;
+};
+
 // Everything the engine may ask of the operating system. Created by the entry
 // point (or a test) and passed down by reference; there are no globals.
 struct Os {
@@ -135,6 +164,10 @@ struct Os {
     Sync& sync;
     Clock& clock;
     Processes& processes;
+    Services& services;
+    Registry& registry;
+    RestartManager& restart_manager;
+    Pipes& pipes;
 };
 
 }  // namespace holvar::platform

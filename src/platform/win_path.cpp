@@ -2,7 +2,9 @@
 
 namespace holvar::platform {
 
-bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool is_separator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
 
 char16_t ascii_lower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
@@ -27,7 +29,9 @@ int ascii_icompare(std::u16string_view a, std::u16string_view b) {
 
 namespace {
 
-bool is_drive_letter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool is_drive_letter(char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
 
 // Length of the text up to the next separator (either kind unless verbatim).
 size_t next_sep(std::u16string_view p, size_t from, bool verbatim) {
@@ -52,7 +56,8 @@ PathParts split_path(std::u16string_view p) {
                    (rest.size() == 3 || rest[3] == u'\\')) {
             parts.prefix_kind = PathPrefix::verbatim_unc;
             size_t server_end = next_sep(p, std::min(p.size(), size_t{8}), true);
-            size_t share_end = server_end < p.size() ? next_sep(p, server_end + 1, true) : server_end;
+            size_t share_end =
+                server_end < p.size() ? next_sep(p, server_end + 1, true) : server_end;
             pos = share_end;
         } else {
             parts.prefix_kind = PathPrefix::verbatim;
@@ -133,9 +138,23 @@ std::optional<std::u16string> file_name(std::u16string_view path) {
 
 std::u16string join_path(std::u16string_view base, std::u16string_view name) {
     std::u16string out(base);
-    if (!out.empty() && !is_separator(out.back())) out.push_back(u'\\');
+    bool bare_drive = base.size() == 2 && is_drive_letter(base[0]) && base[1] == u':';
+    if (!out.empty() && !is_separator(out.back()) && !bare_drive) out.push_back(u'\\');
     out += name;
     return out;
+}
+
+bool is_valid_utf16(std::u16string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::u16string_view strip_verbatim(std::u16string_view path) {
@@ -144,6 +163,59 @@ std::u16string_view strip_verbatim(std::u16string_view path) {
 }
 
 namespace {
+
+bool starts_with_verbatim(std::u16string_view p) {
+    return p.size() >= 4 && p.substr(0, 4) == u"\\\\?\\";
+}
+
+// A path as the comparison sees it: the verbatim marker gone, separators in
+// the prefix made uniform, "." dropped and ".." resolved as Windows would
+// normalise the path. `comparable` is false for a "\\?\" path holding "." or
+// "..": Windows passes those names through verbatim, so no lexical reading of
+// them can be trusted.
+struct ComparablePath {
+    bool comparable = true;
+    PathParts parts;
+};
+
+ComparablePath comparable_path(std::u16string_view path) {
+    ComparablePath out;
+    std::u16string text;
+    if (starts_with_verbatim(path)) {
+        for (const std::u16string& c : split_path(path).components)
+            if (c == u"." || c == u"..") out.comparable = false;
+        std::u16string_view rest = path.substr(4);
+        if (rest.size() >= 3 && ascii_iequal(rest.substr(0, 3), u"UNC") &&
+            (rest.size() == 3 || rest[3] == u'\\')) {
+            text = u"\\\\";
+            text += rest.substr(rest.size() == 3 ? 3 : 4);
+        } else {
+            text = rest;
+        }
+    } else {
+        text = path;
+    }
+    PathParts parts = split_path(text);
+    for (char16_t& c : parts.prefix)
+        if (c == u'/') c = u'\\';
+    bool anchored = parts.has_root || parts.prefix_kind != PathPrefix::none;
+    std::vector<std::u16string> resolved;
+    for (std::u16string& c : parts.components) {
+        if (c == u".") continue;
+        if (c == u"..") {
+            if (!resolved.empty() && resolved.back() != u"..") {
+                resolved.pop_back();
+            } else if (!anchored) {
+                resolved.push_back(std::move(c));  // a relative path may start above itself
+            }
+            continue;
+        }
+        resolved.push_back(std::move(c));
+    }
+    parts.components = std::move(resolved);
+    out.parts = std::move(parts);
+    return out;
+}
 
 template <class Eq>
 bool lies_under_with(const PathParts& a, const PathParts& b, Eq eq) {
@@ -158,12 +230,16 @@ bool lies_under_with(const PathParts& a, const PathParts& b, Eq eq) {
 }  // namespace
 
 bool path_lies_under(std::u16string_view path, std::u16string_view ancestor) {
-    return lies_under_with(split_path(strip_verbatim(path)), split_path(strip_verbatim(ancestor)),
-                           ascii_iequal);
+    ComparablePath a = comparable_path(path), b = comparable_path(ancestor);
+    if (!a.comparable || !b.comparable) return false;
+    return lies_under_with(a.parts, b.parts, ascii_iequal);
 }
 
 bool paths_equal(std::u16string_view a, std::u16string_view b) {
-    return path_lies_under(a, b) && path_lies_under(b, a);
+    ComparablePath pa = comparable_path(a), pb = comparable_path(b);
+    if (!pa.comparable || !pb.comparable) return false;
+    return pa.parts.components.size() == pb.parts.components.size() &&
+           lies_under_with(pa.parts, pb.parts, ascii_iequal);
 }
 
 bool paths_equal_exact(std::u16string_view a, std::u16string_view b) {

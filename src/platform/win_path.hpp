@@ -42,9 +42,14 @@ std::optional<std::u16string> parent_path(std::u16string_view path);
 // The last component when it is a normal name (not "." or ".."); none otherwise.
 std::optional<std::u16string> file_name(std::u16string_view path);
 // base + "\" + name, without doubling a separator that base already ends with.
+// A bare drive ("C:") stays drive-relative ("C:name"), as Windows reads it.
 std::u16string join_path(std::u16string_view base, std::u16string_view name);
 // A leading "\\?\" removed when present.
 std::u16string_view strip_verbatim(std::u16string_view path);
+
+// Valid UTF-16: every surrogate is part of a high-low pair. Windows names may
+// hold unpaired surrogates; text that must become UTF-8 may not.
+bool is_valid_utf16(std::u16string_view text);
 
 // ASCII-only case folding: A-Z equal a-z, nothing else folds.
 char16_t ascii_lower(char16_t c);
@@ -52,10 +57,15 @@ bool ascii_iequal(std::u16string_view a, std::u16string_view b);
 // Ordering by ASCII-folded code units (then by length).
 int ascii_icompare(std::u16string_view a, std::u16string_view b);
 
-// The engine's path comparison: a leading "\\?\" removed from each side, the
-// two split into prefix, root and components, compared component by component
-// with ASCII case folding. `lies_under` is a component prefix, never a text
-// prefix (C:\Holvar2 does not lie under C:\Holvar); a path lies under itself.
+// The engine's path comparison: a leading "\\?\" removed from each side
+// ("\\?\UNC\server" reads as "\\server"), the two split into prefix, root and
+// components, compared component by component with ASCII case folding.
+// `lies_under` is a component prefix, never a text prefix (C:\Holvar2 does not
+// lie under C:\Holvar); a path lies under itself. ".." is resolved the way
+// Windows resolves it when it normalises a path (it never climbs above the
+// root), so C:\Holvar\..\Windows does not lie under C:\Holvar; in a "\\?\" path,
+// which Windows does not normalise, a "." or ".." component makes the path
+// equal to nothing and lie under nothing.
 bool path_lies_under(std::u16string_view path, std::u16string_view ancestor);
 bool paths_equal(std::u16string_view a, std::u16string_view b);
 // Component-by-component comparison, every unit byte-exact (the placement

@@ -51,8 +51,8 @@ struct NodeInfo {
 };
 
 struct VolumeSpec {
-    std::u16string drive;        // u"C:" (empty for a volume mounted only into a folder)
-    std::u16string mount_folder; // u"C:\\mnt\\data" for a folder mount, else empty
+    std::u16string drive;         // u"C:" (empty for a volume mounted only into a folder)
+    std::u16string mount_folder;  // u"C:\\mnt\\data" for a folder mount, else empty
     uint64_t serial = 0;
     std::u16string file_system = u"NTFS";  // NTFS, FAT32 or exFAT decide the flags
 };
@@ -84,7 +84,7 @@ struct FaultRule {
 };
 
 class Machine {
-public:
+  public:
     // A fresh machine: C: on NTFS (serial 0x1234abcd5678ef90), C:\Windows,
     // C:\Program Files and C:\ProgramData owned by TrustedInstaller/SYSTEM with
     // the usual DACLs, C:\Users owned by SYSTEM, the engine-independent parts of
@@ -110,12 +110,11 @@ public:
                       const Sid& owner);
     Status make_junction(const std::u16string& path, const std::u16string& target,
                          const Sid& owner);
-    Status make_symlink(const std::u16string& path, const std::u16string& target,
-                        const Sid& owner);
+    Status make_symlink(const std::u16string& path, const std::u16string& target, const Sid& owner);
     Status make_hard_link(const std::u16string& link, const std::u16string& existing);
     Status set_owner(const std::u16string& path, const Sid& owner);
     Status set_dacl(const std::u16string& path, const platform::Acl& dacl, bool protect);
-    Status remove(const std::u16string& path);  // one name, not following links
+    Status remove(const std::u16string& path);                // one name, not following links
     Result<NodeInfo> stat(const std::u16string& path) const;  // does not follow the last link
     Result<std::vector<uint8_t>> read_file(const std::u16string& path) const;
     Result<std::vector<NodeInfo>> list(const std::u16string& path) const;
@@ -127,6 +126,11 @@ public:
     // Ends a process: its handles close, mutexes it owns become abandoned.
     void exit_process(uint32_t pid, uint32_t exit_code);
     bool process_alive(uint32_t pid) const;
+
+    // A clean restart: pending file renames (PendingFileRenameOperations) are
+    // applied in order and the value removed, every process ends, all data is
+    // on disk.
+    void reboot();
 
     // ---- clock (virtual, monotonic; nothing here waits for real)
     platform::Instant now() const;
@@ -149,7 +153,7 @@ public:
     State& state() { return *state_; }
     const State& state() const { return *state_; }
 
-private:
+  private:
     Machine();
     std::unique_ptr<State> state_;
 };
@@ -157,7 +161,7 @@ private:
 // The OS boundary as seen from one simulated process of a machine: every call
 // acts with that process's token, current directory and handle table.
 class ProcessOs {
-public:
+  public:
     ProcessOs(Machine& machine, uint32_t pid);
     ~ProcessOs();
     ProcessOs(const ProcessOs&) = delete;
@@ -166,7 +170,7 @@ public:
     platform::Os& os();
     uint32_t pid() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

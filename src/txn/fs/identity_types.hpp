@@ -40,6 +40,10 @@ struct ObjectProbe {
     friend bool operator==(const ObjectProbe&, const ObjectProbe&) = default;
 };
 
+// A path relative to the install root or a stage folder, made only of normal
+// name components (the `rel` of a journal operation).
+using RelPath = std::u16string;
+
 // The identity of the install root (or the stage directory) taken at planning time.
 struct RootIdentity {
     std::u16string path;

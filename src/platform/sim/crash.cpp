@@ -1,0 +1,88 @@
+// Crash and fault injection: what a power cut leaves on disk, and calls that
+// fail on purpose.
+#include "platform/sim/call_support.hpp"
+#include "platform/sim/machine.hpp"
+#include "platform/sim/machine_state.hpp"
+#include "platform/sim/namespace_ops.hpp"
+
+namespace holvar::sim {
+
+namespace {
+
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// A torn write: the first k bytes of the new contents reached the disk, the
+// rest is still the old contents (or nothing, past the old end).
+std::vector<uint8_t> torn(const std::vector<uint8_t>& now, const std::vector<uint8_t>& before,
+                          uint64_t seed, NodeId id) {
+    size_t k = static_cast<size_t>(mix(seed ^ mix(id)) % (now.size() + 1));
+    std::vector<uint8_t> out(now.begin(), now.begin() + static_cast<long>(k));
+    if (before.size() > k)
+        out.insert(out.end(), before.begin() + static_cast<long>(k), before.end());
+    return out;
+}
+
+}  // namespace
+
+void Machine::arm_crash_after(uint64_t n) {
+    state_->crash_at = n == 0 ? 0 : state_->mutating_calls + n;
+}
+
+uint64_t Machine::mutating_calls() const {
+    return state_->mutating_calls;
+}
+uint64_t Machine::boundary_calls() const {
+    return state_->boundary_calls;
+}
+
+void Machine::crash(const CrashCut& cut) {
+    State& s = *state_;
+    // Metadata: the durable image plus a prefix of what came after the barrier.
+    Namespace image = s.durable;
+    size_t keep = cut.metadata_kept ? std::min(*cut.metadata_kept, s.log.size()) : s.log.size();
+    for (size_t i = 0; i < keep; ++i) apply_op(image, s.log[i], true);
+    // Contents: as last flushed, or torn between that and the unflushed bytes.
+    if (cut.tear_seed) {
+        for (NodeId id : s.dirty) {
+            auto in_image = image.nodes.find(id);
+            auto live = s.live.nodes.find(id);
+            if (in_image == image.nodes.end() || live == s.live.nodes.end()) continue;
+            in_image->second.data =
+                torn(live->second.data, in_image->second.data, *cut.tear_seed, id);
+        }
+    }
+    for (auto& [id, n] : image.nodes) {
+        n.open_handles = 0;
+        n.delete_pending.reset();
+    }
+    s.live = image;
+    s.durable = std::move(image);
+    s.log.clear();
+    s.dirty.clear();
+    // Every process is gone with its handles; named objects vanish with them.
+    s.handles.clear();
+    s.mutexes.clear();
+    for (auto it = s.processes.begin(); it != s.processes.end();) {
+        if (it->first == 4) {
+            ++it;
+        } else {
+            it = s.processes.erase(it);
+        }
+    }
+    s.crash_at = 0;
+    s.frozen = false;
+}
+
+void Machine::add_fault(const FaultRule& rule) {
+    state_->faults.push_back(rule);
+}
+void Machine::clear_faults() {
+    state_->faults.clear();
+}
+
+}  // namespace holvar::sim

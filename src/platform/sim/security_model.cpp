@@ -1,0 +1,156 @@
+#include "platform/sim/security_model.hpp"
+
+#include <algorithm>
+
+#include "platform/win_types.hpp"
+
+namespace holvar::sim {
+
+using platform::Ace;
+using platform::Acl;
+using platform::Sid;
+
+Sid sid_of(const char16_t* text) {
+    auto sid = platform::sid_from_string(text);
+    return sid ? *sid : Sid{};
+}
+Sid system_sid() {
+    return sid_of(platform::sids::local_system);
+}
+Sid administrators_sid() {
+    return sid_of(platform::sids::administrators);
+}
+Sid users_sid() {
+    return sid_of(platform::sids::users);
+}
+Sid everyone_sid() {
+    return sid_of(platform::sids::everyone);
+}
+Sid authenticated_users_sid() {
+    return sid_of(platform::sids::authenticated_users);
+}
+Sid trusted_installer_sid() {
+    return sid_of(platform::sids::trusted_installer);
+}
+Sid creator_owner_sid() {
+    return sid_of(u"S-1-3-0");
+}
+
+Token admin_token() {
+    return Token{sid_of(u"S-1-5-21-1004336348-1177238915-682003330-1001"),
+                 true,
+                 {u"SeBackupPrivilege", u"SeRestorePrivilege", u"SeDebugPrivilege",
+                  u"SeTakeOwnershipPrivilege", u"SeShutdownPrivilege"}};
+}
+Token system_token() {
+    return Token{system_sid(),
+                 true,
+                 {u"SeBackupPrivilege", u"SeRestorePrivilege", u"SeDebugPrivilege",
+                  u"SeTakeOwnershipPrivilege", u"SeTcbPrivilege"}};
+}
+Token user_token() {
+    return Token{sid_of(u"S-1-5-21-1004336348-1177238915-682003330-1002"),
+                 false,
+                 {u"SeShutdownPrivilege", u"SeChangeNotifyPrivilege"}};
+}
+
+bool token_is_admin(const Token& t) {
+    return t.user == system_sid() || t.elevated;
+}
+
+std::vector<Sid> token_sids(const Token& t) {
+    std::vector<Sid> out{t.user, everyone_sid(), authenticated_users_sid()};
+    if (t.user == system_sid()) {
+        out.push_back(administrators_sid());
+    } else {
+        out.push_back(users_sid());
+        if (t.elevated) out.push_back(administrators_sid());
+    }
+    return out;
+}
+
+Sid token_default_owner(const Token& t) {
+    if (t.user == system_sid()) return system_sid();
+    if (t.elevated) return administrators_sid();
+    return t.user;
+}
+
+uint32_t map_generic_file(uint32_t mask) {
+    using namespace platform;
+    uint32_t out = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if (mask & GENERIC_READ) out |= 0x120089;     // FILE_GENERIC_READ
+    if (mask & GENERIC_WRITE) out |= 0x120116;    // FILE_GENERIC_WRITE
+    if (mask & GENERIC_EXECUTE) out |= 0x1200A0;  // FILE_GENERIC_EXECUTE
+    if (mask & GENERIC_ALL) out |= FILE_ALL_ACCESS;
+    return out;
+}
+
+Acl inherit_acl(const std::optional<Acl>& parent_dacl, bool is_directory, const Sid& owner) {
+    using namespace platform;
+    Acl out;
+    if (!parent_dacl) return out;
+    const Sid creator = creator_owner_sid();
+    for (const Ace& ace : parent_dacl->aces) {
+        bool oi = ace.flags & OBJECT_INHERIT_ACE;
+        bool ci = ace.flags & CONTAINER_INHERIT_ACE;
+        bool np = ace.flags & NO_PROPAGATE_INHERIT_ACE;
+        auto effective = [&] {
+            Ace e = ace;
+            e.flags = INHERITED_ACE;
+            e.mask = map_generic_file(ace.mask);
+            if (e.sid == creator) e.sid = owner;
+            e.size = 0;
+            return e;
+        };
+        if (!is_directory) {
+            if (oi) out.aces.push_back(effective());
+            continue;
+        }
+        if (ci) {
+            bool needs_split = ace.sid == creator || ace.mask != map_generic_file(ace.mask);
+            if (np || !needs_split) {
+                Ace e = effective();
+                if (!np) e.flags |= ace.flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+                if (!np && !needs_split) e.mask = ace.mask;
+                out.aces.push_back(e);
+            } else {
+                out.aces.push_back(effective());
+                Ace carried = ace;
+                carried.flags = INHERITED_ACE | INHERIT_ONLY_ACE |
+                                (ace.flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE));
+                carried.size = 0;
+                out.aces.push_back(carried);
+            }
+        } else if (oi && !np) {
+            Ace carried = ace;
+            carried.flags = INHERITED_ACE | INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE;
+            carried.size = 0;
+            out.aces.push_back(carried);
+        }
+    }
+    return out;
+}
+
+uint32_t granted_access(const std::optional<Acl>& dacl, const Sid& owner, const Token& t,
+                        uint32_t desired) {
+    using namespace platform;
+    desired = map_generic_file(desired);
+    if (!dacl) return desired;
+    auto sids = token_sids(t);
+    auto has = [&](const Sid& s) { return std::find(sids.begin(), sids.end(), s) != sids.end(); };
+    uint32_t granted = 0, denied = 0;
+    if (has(owner)) granted |= READ_CONTROL | WRITE_DAC;
+    for (const Ace& ace : dacl->aces) {
+        if (ace.flags & INHERIT_ONLY_ACE) continue;
+        if (!has(ace.sid)) continue;
+        uint32_t mask = map_generic_file(ace.mask);
+        if (ace.type == ACCESS_DENIED_ACE_TYPE) {
+            denied |= mask & ~granted;
+        } else if (ace.type == ACCESS_ALLOWED_ACE_TYPE) {
+            granted |= mask & ~denied;
+        }
+    }
+    return desired & granted;
+}
+
+}  // namespace holvar::sim

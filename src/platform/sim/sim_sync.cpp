@@ -1,0 +1,79 @@
+// Named mutexes: owned by a process, recursive for their owner, abandoned when
+// the owner ends while holding them.
+#include "platform/sim/security_model.hpp"
+#include "platform/sim/sim_calls.hpp"
+
+namespace holvar::sim {
+
+using namespace platform;
+namespace {
+
+// "Global\" and "Local\" select a session's namespace; the simulated machine
+// has one session, so both name the same object. Names are case-sensitive.
+std::u16string object_name(const std::u16string& name) {
+    for (std::u16string_view prefix : {u"Global\\", u"Local\\"})
+        if (name.compare(0, prefix.size(), prefix) == 0) return name.substr(prefix.size());
+    return name;
+}
+
+// Takes the mutex for `pid` when it can: free, abandoned, or already its own.
+std::optional<uint32_t> try_acquire(MutexObj& m, uint32_t pid) {
+    if (m.owner == pid && m.owner != 0) {
+        ++m.recursion;
+        return WAIT_OBJECT_0;
+    }
+    if (m.owner != 0) return std::nullopt;
+    m.owner = pid;
+    m.recursion = 1;
+    if (m.abandoned) {
+        m.abandoned = false;
+        return WAIT_ABANDONED;
+    }
+    return WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+Result<CreatedMutex> sim_create_mutex(Caller& c, const std::u16string& name, bool initial_owner) {
+    Machine::State& s = c.s;
+    std::u16string key = object_name(name);
+    if (key.find(u'\\') != std::u16string::npos) return win32_error(win32::path_not_found);
+    auto it = s.mutexes.find(key);
+    bool existed = it != s.mutexes.end();
+    if (existed) {
+        // The default DACL of a privileged creator admits only privileged openers.
+        if (it->second.admin_only && !token_is_admin(c.process().token))
+            return win32_error(win32::access_denied);
+    } else {
+        MutexObj m;
+        m.admin_only = token_is_admin(c.process().token);
+        if (initial_owner) {
+            m.owner = c.pid;
+            m.recursion = 1;
+        }
+        it = s.mutexes.emplace(key, m).first;
+    }
+    ++it->second.handles;
+    HandleObj h;
+    h.type = HandleType::mutex;
+    h.mutex = key;
+    h.access = 0x1F0001;  // MUTEX_ALL_ACCESS
+    CreatedMutex out{make_handle(c, std::move(h)), existed};
+    return out;
+}
+
+// Waits run on the virtual clock: a finite timeout that cannot be met
+// advances the clock by the timeout and reports WAIT_TIMEOUT.
+Result<uint32_t> sim_wait_for_single_object(Caller& c, const Handle& h, uint32_t timeout_ms) {
+    Machine::State& s = c.s;
+    HandleObj* obj = find_handle(c, h);
+    if (obj == nullptr || obj->type != HandleType::mutex) return win32_error(win32::invalid_handle);
+    MutexObj& m = s.mutexes.at(obj->mutex);
+    if (auto r = try_acquire(m, c.pid)) return *r;
+    if (timeout_ms == INFINITE) return fail(ErrorKind::other, "wait would never end");
+    s.clock += std::chrono::milliseconds(timeout_ms);
+    if (auto r = try_acquire(m, c.pid)) return *r;
+    return uint32_t{WAIT_TIMEOUT};
+}
+
+}  // namespace holvar::sim

@@ -1,0 +1,109 @@
+#include "txn/journal/journal_store.hpp"
+
+#include <span>
+
+#include "platform/win_path.hpp"
+#include "txn/fs/durable_write.hpp"
+#include "txn/journal/journal_codec.hpp"
+
+namespace holvar::txn::journal {
+
+namespace pf = platform;
+
+namespace {
+
+// A journal is tens to a few thousand operations; a file far beyond any real
+// one is refused before it can exhaust memory.
+constexpr size_t max_journal_bytes = size_t{1} << 30;
+constexpr size_t read_chunk = 1 << 16;
+
+// CreateDirectoryW on the path, and on its missing parents first.
+pf::Status create_directory_tree(pf::Os& os, const std::u16string& path) {
+    auto made = os.files.create_directory(path);
+    if (made || made.error().is_win32(pf::win32::already_exists)) return {};
+    if (!made.error().is_win32(pf::win32::path_not_found)) return made;
+    auto parent = pf::parent_path(path);
+    if (!parent || *parent == path) return made;
+    if (auto up = create_directory_tree(os, *parent); !up) return up;
+    made = os.files.create_directory(path);
+    if (made || made.error().is_win32(pf::win32::already_exists)) return {};
+    return made;
+}
+
+pf::Status persist(pf::Os& os, const std::u16string& stage_dir, const Journal& journal) {
+    auto bytes = encode_journal(journal);
+    if (!bytes) return std::unexpected(bytes.error());
+    if (auto dir = create_directory_tree(os, journal_directory(stage_dir)); !dir) return dir;
+    std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
+    return fs::write_file_atomically(os, journal_file(stage_dir), data);
+}
+
+// The whole file. A link named txn.json is not followed: its own (empty)
+// contents are read, and they do not decode.
+pf::Result<std::string> read_whole_file(pf::Os& os, const std::u16string& path) {
+    auto h = os.files.create_file(path, pf::GENERIC_READ, pf::FILE_SHARE_READ, pf::OPEN_EXISTING,
+                                  pf::FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!h) return std::unexpected(h.error());
+    std::string bytes;
+    for (;;) {
+        size_t used = bytes.size();
+        if (used > max_journal_bytes) return pf::invalid_data("journal too large");
+        bytes.resize(used + read_chunk);
+        auto got = os.files.read_file(
+            *h, std::span<uint8_t>(reinterpret_cast<uint8_t*>(bytes.data()) + used, read_chunk));
+        if (!got) return std::unexpected(got.error());
+        bytes.resize(used + *got);
+        if (*got == 0) break;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::u16string journal_directory(const std::u16string& stage_dir) {
+    return pf::join_path(stage_dir, u"journal");
+}
+
+std::u16string journal_file(const std::u16string& stage_dir) {
+    return pf::join_path(journal_directory(stage_dir), u"txn.json");
+}
+
+pf::Status append_mark(pf::Os& os, const std::u16string& stage_dir, std::optional<Journal>& slot,
+                       const Mark& mark) {
+    if (!slot) return pf::invalid_input("missing journal");
+    slot->marks.push_back(mark);
+    auto written = persist(os, stage_dir, *slot);
+    if (!written) slot->marks.pop_back();
+    return written;
+}
+
+std::expected<Journal, JournalReadError> read_journal(pf::Os& os, const std::u16string& stage_dir) {
+    auto bytes = read_whole_file(os, journal_file(stage_dir));
+    if (!bytes) {
+        if (bytes.error().has_text("journal too large")) {
+            return std::unexpected(
+                JournalReadError{JournalReadError::Kind::corrupt, {}, "journal too large"});
+        }
+        return std::unexpected(JournalReadError{JournalReadError::Kind::file, bytes.error(), {}});
+    }
+    auto journal = decode_journal(*bytes);
+    if (!journal) {
+        auto kind = journal.error().problem == JournalProblem::unsupported
+                        ? JournalReadError::Kind::unsupported
+                        : JournalReadError::Kind::corrupt;
+        return std::unexpected(JournalReadError{kind, {}, journal.error().detail});
+    }
+    return std::move(*journal);
+}
+
+bool journal_is_unfinished(pf::Os& os, const std::u16string& stage_dir) {
+    auto journal = read_journal(os, stage_dir);
+    if (!journal) {
+        // Only a journal that is positively absent lets the stage directory go.
+        // A missing journal folder (path not found) is absent too.
+        return !journal.error().is_not_found();
+    }
+    return !journal->has_ended();
+}
+
+}  // namespace holvar::txn::journal

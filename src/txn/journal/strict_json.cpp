@@ -1,0 +1,98 @@
+#include "txn/journal/strict_json.hpp"
+
+#include <utility>
+
+namespace holvar::txn::journal {
+
+nlohmann::json* JsonDomBuilder::place(nlohmann::json value) {
+    if (stack_.empty()) {
+        root_ = std::move(value);
+        return &root_;
+    }
+    nlohmann::json& parent = *stack_.back();
+    if (parent.is_array()) {
+        parent.get_ref<nlohmann::json::array_t&>().push_back(std::move(value));
+        return &parent.get_ref<nlohmann::json::array_t&>().back();
+    }
+    auto& object = parent.get_ref<nlohmann::json::object_t&>();
+    auto [it, inserted] = object.emplace(std::move(pending_key_), std::move(value));
+    if (!inserted) return nullptr;
+    return &it->second;
+}
+
+bool JsonDomBuilder::scalar(nlohmann::json value) {
+    if (failure_) return false;
+    if (place(std::move(value)) == nullptr) return fail(StrictJsonFailure::duplicate_key);
+    return true;
+}
+
+bool JsonDomBuilder::open(nlohmann::json empty) {
+    if (failure_) return false;
+    if (stack_.size() >= max_depth_) return fail(StrictJsonFailure::too_deep);
+    nlohmann::json* slot = place(std::move(empty));
+    if (slot == nullptr) return fail(StrictJsonFailure::duplicate_key);
+    stack_.push_back(slot);
+    return true;
+}
+
+bool JsonDomBuilder::start_object() { return open(nlohmann::json::object()); }
+bool JsonDomBuilder::start_array() { return open(nlohmann::json::array()); }
+
+bool JsonDomBuilder::key(std::string& name) {
+    if (failure_) return false;
+    // A key already present is refused when its value arrives; checking here
+    // as well keeps the error at the key that repeats.
+    const auto& object = stack_.back()->get_ref<const nlohmann::json::object_t&>();
+    if (object.find(name) != object.end()) return fail(StrictJsonFailure::duplicate_key);
+    pending_key_ = std::move(name);
+    return true;
+}
+
+bool JsonDomBuilder::end_container() {
+    if (failure_) return false;
+    stack_.pop_back();
+    return true;
+}
+
+namespace {
+
+// Event handler for a standalone value.
+struct StrictHandler {
+    JsonDomBuilder dom;
+    bool syntax_error = false;
+
+    bool null() { return dom.scalar(nullptr); }
+    bool boolean(bool v) { return dom.scalar(v); }
+    bool number_integer(nlohmann::json::number_integer_t v) { return dom.scalar(v); }
+    bool number_unsigned(nlohmann::json::number_unsigned_t v) { return dom.scalar(v); }
+    bool number_float(nlohmann::json::number_float_t v, const std::string&) {
+        return dom.scalar(v);
+    }
+    bool string(std::string& v) { return dom.scalar(std::move(v)); }
+    bool binary(nlohmann::json::binary_t&) {
+        syntax_error = true;
+        return false;
+    }
+    bool start_object(std::size_t) { return dom.start_object(); }
+    bool key(std::string& k) { return dom.key(k); }
+    bool end_object() { return dom.end_container(); }
+    bool start_array(std::size_t) { return dom.start_array(); }
+    bool end_array() { return dom.end_container(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        syntax_error = true;
+        return false;
+    }
+};
+
+}  // namespace
+
+std::expected<nlohmann::json, StrictJsonFailure> parse_strict_json(std::string_view bytes,
+                                                                   size_t max_depth) {
+    StrictHandler handler{JsonDomBuilder(max_depth)};
+    bool ok = nlohmann::json::sax_parse(bytes.begin(), bytes.end(), &handler);
+    if (handler.dom.failed()) return std::unexpected(handler.dom.failure());
+    if (!ok || handler.syntax_error) return std::unexpected(StrictJsonFailure::syntax);
+    return std::move(handler.dom.value());
+}
+
+}  // namespace holvar::txn::journal

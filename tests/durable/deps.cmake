@@ -1,0 +1,1 @@
+set(AREA_LIBS holvar_txn_fs)

@@ -1,0 +1,90 @@
+// `init`, `reboot` and `show`: a fresh machine, a restart, and a look at all of one.
+#include <filesystem>
+
+#include "machine_file.hpp"
+#include "platform/win_path.hpp"
+#include "printing.hpp"
+#include "verb_support.hpp"
+#include "verbs.hpp"
+#include "wtf8.hpp"
+
+namespace holvar::simtool {
+namespace {
+
+constexpr std::u16string_view kDiagnosticsName = u"Holvar-Install-Diagnostics";
+
+bool is_report_name(std::u16string_view name) {
+    return name.starts_with(u"engine-") && name.ends_with(u".json");
+}
+
+struct Walk {
+    const sim::Machine& machine;
+    std::vector<std::u16string> reports;
+
+    // Prints the tree under `path`; links are shown, never entered.
+    void tree(const std::u16string& path, int depth) {
+        const auto entries = machine.list(path);
+        if (!entries) {
+            print_line(std::string(static_cast<size_t>(depth) * 2, ' ') +
+                       "(cannot list: " + describe(entries.error()) + ")");
+            return;
+        }
+        const bool diagnostics =
+            platform::file_name(path).has_value() &&
+            platform::ascii_iequal(*platform::file_name(path), kDiagnosticsName);
+        for (const auto& entry : *entries) {
+            print_line(std::string(static_cast<size_t>(depth) * 2, ' ') + node_line(entry));
+            const std::u16string child = platform::join_path(path, entry.name);
+            if (entry.kind == sim::NodeKind::directory) tree(child, depth + 1);
+            if (diagnostics && entry.kind == sim::NodeKind::file && is_report_name(entry.name)) {
+                reports.push_back(child);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+ToolResult<int> verb_init(const VerbArgs& args) {
+    const std::string& file = args.positionals[0];
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(file, ec)) &&
+        !args.has("--force")) {
+        return usage("'" + file + "' exists already; it was left unchanged (--force replaces it)");
+    }
+    const auto machine = sim::Machine::fresh();
+    if (auto saved = save_machine(*machine, file); !saved) return std::unexpected(saved.error());
+    print_line("created machine " + file);
+    return kExitOk;
+}
+
+ToolResult<int> verb_reboot(const VerbArgs& args) {
+    const std::string& file = args.positionals[0];
+    auto machine = load_machine(file);
+    if (!machine) return std::unexpected(machine.error());
+    (*machine)->reboot();
+    if (auto saved = save_machine(**machine, file); !saved) return std::unexpected(saved.error());
+    return kExitOk;
+}
+
+ToolResult<int> verb_show(const VerbArgs& args) {
+    const std::string& file = args.positionals[0];
+    auto machine = load_machine(file);
+    if (!machine) return std::unexpected(machine.error());
+    const std::u16string top = u"C:\\";
+    Walk walk{**machine, {}};
+    print_line("files under " + utf16_to_wtf8(top) + ":");
+    walk.tree(top, 1);
+    for (const auto& report : walk.reports) {
+        const auto bytes = (*machine)->read_file(report);
+        print_line("report " + utf16_to_wtf8(report) + ":");
+        if (bytes) {
+            print_line("  " + std::string(bytes->begin(), bytes->end()));
+        } else {
+            print_line("  (cannot read: " + describe(bytes.error()) + ")");
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace holvar::simtool
