@@ -34,7 +34,8 @@ plan::TreeInventory make_tree(size_t n, bool installed) {
         std::u16string name = decimal(i);
         bool changed = i >= n / 2;
         name = (changed && installed ? u"old-module-" : u"module-") + name + u".dll";
-        tree.emplace(folder + u'\\' + name, plan::TreeEntry{plan::EntryKind::file, FileId{0, id++}});
+        tree.emplace(folder + u'\\' + name,
+                     plan::TreeEntry{plan::EntryKind::file, FileId{0, id++}});
     }
     return tree;
 }
@@ -54,8 +55,8 @@ void BM_ComputePlan(benchmark::State& state) {
 
 void BM_JournalRoundTrip(benchmark::State& state) {
     size_t n = static_cast<size_t>(state.range(0));
-    auto result =
-        plan::compute_plan(make_tree(n, false), make_tree(n, true), plan::default_generated_items());
+    auto result = plan::compute_plan(make_tree(n, false), make_tree(n, true),
+                                     plan::default_generated_items());
     if (!result) {
         state.SkipWithError("plan failed");
         return;

@@ -1,5 +1,7 @@
 // Access checks on reads, writes and flushes; what the two identity queries
 // agree on; volume paths of names that do not exist yet; delayed moves.
+#include <optional>
+
 #include "conformance.hpp"
 
 namespace holvar::conformance {
@@ -123,6 +125,75 @@ TEST_F(DelayedMoves, ADelayedMoveLeavesBothNamesAsTheyAre) {
                                    MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
     EXPECT_TRUE(open(at(u"f"), GENERIC_READ, FILE_SHARE_ALL).has_value());
     EXPECT_WIN32(open(target, GENERIC_READ, FILE_SHARE_ALL), win32::file_not_found);
+}
+
+// PendingFileRenameOperations: pairs of NT paths in one multi-string; an
+// empty second entry deletes, a "!" before it replaces an existing target.
+class PendingRenames : public Case {
+  protected:
+    Result<std::vector<std::u16string>> entries() {
+        auto key =
+            os().registry.reg_open_key(u"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                       KEY_QUERY_VALUE | KEY_WOW64_64KEY);
+        if (!key) return std::unexpected(key.error());
+        auto size = os().registry.reg_query_value(*key, u"PendingFileRenameOperations", {});
+        if (!size) return std::unexpected(size.error());
+        EXPECT_EQ(size->type, REG_VALUE_MULTI_SZ);
+        std::vector<uint8_t> bytes(size->size);
+        auto read = os().registry.reg_query_value(*key, u"PendingFileRenameOperations", bytes);
+        if (!read) return std::unexpected(read.error());
+        std::vector<std::u16string> out(1);
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+            if (c == u'\0') {
+                out.emplace_back();
+            } else {
+                out.back().push_back(c);
+            }
+        }
+        return out;
+    }
+    // The entry after `source`, or none when `source` is not listed.
+    std::optional<std::u16string> target_of(const std::vector<std::u16string>& list,
+                                            const std::u16string& source) {
+        for (size_t i = 0; i + 1 < list.size(); i += 2) {
+            if (list[i] == source) return list[i + 1];
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_F(PendingRenames, ADelayedDeleteHasAnEmptyTarget) {
+    ASSERT_OK(make_file(at(u"f")));
+    ASSERT_OK(files().move_file_ex(at(u"f"), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    auto list = entries();
+    ASSERT_OK(list);
+    auto target = target_of(*list, u"\\??\\" + at(u"f"));
+    ASSERT_TRUE(target.has_value());
+    EXPECT_EQ(narrow(*target), "");
+}
+
+TEST_F(PendingRenames, ADelayedReplaceMarksItsTarget) {
+    ASSERT_OK(make_file(at(u"f")));
+    const std::u16string target = at(u"g");
+    ASSERT_OK(files().move_file_ex(at(u"f"), &target,
+                                   MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+    auto list = entries();
+    ASSERT_OK(list);
+    auto recorded = target_of(*list, u"\\??\\" + at(u"f"));
+    ASSERT_TRUE(recorded.has_value());
+    EXPECT_EQ(narrow(*recorded), narrow(u"!\\??\\" + target));
+}
+
+TEST_F(PendingRenames, ADelayedMoveWithoutReplaceIsUnmarked) {
+    ASSERT_OK(make_file(at(u"f")));
+    const std::u16string target = at(u"g");
+    ASSERT_OK(files().move_file_ex(at(u"f"), &target, MOVEFILE_DELAY_UNTIL_REBOOT));
+    auto list = entries();
+    ASSERT_OK(list);
+    auto recorded = target_of(*list, u"\\??\\" + at(u"f"));
+    ASSERT_TRUE(recorded.has_value());
+    EXPECT_EQ(narrow(*recorded), narrow(u"\\??\\" + target));
 }
 
 }  // namespace

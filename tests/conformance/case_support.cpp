@@ -69,6 +69,20 @@ Result<std::string> Case::read_all(const std::u16string& path) {
     }
 }
 
+std::u16string Case::key_path(std::u16string_view rel) const {
+    std::u16string key = u"Software\\HolvarConformance\\";
+    for (char c : std::to_string(host_->os().processes.get_current_process_id())) {
+        key.push_back(static_cast<char16_t>(c));
+    }
+    key += u"-";
+    key += file_name(work()).value_or(u"case");
+    if (!rel.empty()) {
+        key += u"\\";
+        key += rel;
+    }
+    return key;
+}
+
 Result<FileIdInfo> Case::file_id_of(const std::u16string& path) {
     auto h = open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_ALL, OPEN_NO_FOLLOW);
     if (!h) return std::unexpected(h.error());

@@ -80,6 +80,9 @@ class Case : public ::testing::Test {
     platform::Status make_file(const std::u16string& path, std::string_view bytes = "data");
     platform::Result<std::string> read_all(const std::u16string& path);
     platform::Result<platform::FileIdInfo> file_id_of(const std::u16string& path);
+    // A key of this case's own under HKEY_LOCAL_MACHINE:
+    // Software\HolvarConformance\<process id>-<work folder name>[\rel].
+    std::u16string key_path(std::u16string_view rel = {}) const;
 
   private:
     std::unique_ptr<Host> host_;

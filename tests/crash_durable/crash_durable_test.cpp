@@ -9,7 +9,6 @@
 #include <string>
 
 #include "platform/sim/machine.hpp"
-#include "platform/sim/machine_state.hpp"
 #include "txn/fs/durable_write.hpp"
 
 namespace holvar::txn::fs {
@@ -73,7 +72,7 @@ Run run_until_crash(const Writer& writer, const Scenario& sc, uint64_t n) {
     } catch (const sim::CrashInjected&) {
         r.crashed = true;
     }
-    r.unbarriered = r.machine->state().log.size();
+    r.unbarriered = r.machine->metadata_since_barrier();
     return r;
 }
 

@@ -91,6 +91,24 @@ TEST_F(EarlyFailures, MalformedCommandLinesAreRefusedWithTheInvalidArgumentsRepo
     }
 }
 
+// A root of "--" and an unpaired surrogate is not valid Unicode, so it is not
+// taken for a misplaced option; the same root with U+FFFD in its place is. The
+// tool must hand the lone surrogate to the engine as it is to tell them apart.
+TEST_F(EarlyFailures, AnUnpairedSurrogateReachesTheEngineUnchanged) {
+    const auto run_with_root = [&](const std::string& root) {
+        cli.run({"rm", cli.machine(), kDiagnostics + R"(\engine-none-apply.json)"});
+        return cli.run({"run", cli.machine(), "--exe", engine, "--cwd", R"(C:\Program Files)", "--",
+                        "--apply", "--root", root});
+    };
+    const auto replaced = run_with_root("--\xEF\xBF\xBD");
+    EXPECT_EQ(replaced.exit_code, 11) << replaced.err;
+    EXPECT_EQ(report("apply"), early_report("apply", "refused", 11, "invalid_arguments"));
+
+    const auto lone = run_with_root("--\xED\xA0\x80");
+    EXPECT_NE(lone.exit_code, 12) << lone.err;
+    EXPECT_EQ(report("apply"), "") << "the command line was refused";
+}
+
 TEST_F(EarlyFailures, StageNotAcceptableIsRefusedWithStageInvalid) {
     const std::string upper = cli.stage(kRoot, "FEDCBA9876543210FEDCBA9876543210");
     const std::string elsewhere = cli.stage(R"(C:\Other\Holvar)", kTxid);

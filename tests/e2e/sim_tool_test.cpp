@@ -63,9 +63,13 @@ TEST(SimTool, ADamagedMachineFileIsReportedAndLeftByteIdentical) {
         good.substr(0, good.size() / 2),
         std::string("\xFF\xFE\x00\x01", 4),
     };
+    const auto all_verbs = verbs_on(cli.machine());
     for (const auto& bytes : damaged) {
         write_real(cli.machine(), bytes);
-        for (const auto& args : verbs_on(cli.machine())) {
+        // Every verb on one kind of damage; the verbs that change most on the rest.
+        const bool every_verb = bytes.size() == good.size() / 2;
+        for (const auto& args : all_verbs) {
+            if (!every_verb && args[0] != "run" && args[0] != "stage") continue;
             SCOPED_TRACE(args[0] + " on " + std::to_string(bytes.size()) + " bytes");
             const auto ran = cli.run(args);
             EXPECT_EQ(ran.exit_code, 2);
@@ -230,6 +234,37 @@ TEST(SimTool, ARandomTxidIsThirtyTwoLowercaseHexDigits) {
     EXPECT_EQ(txid.find_first_not_of("0123456789abcdef"), std::string::npos) << txid;
     EXPECT_EQ(staged.last_line(),
               R"(C:\.Holvar-upgrade-)" + txid + R"(\holvar-service-install.exe)");
+}
+
+}  // namespace
+}  // namespace holvar::e2e
+
+namespace holvar::e2e {
+namespace {
+
+TEST(SimTool, ShowTellsWhoHoldsTheLockAndWhatWasReported) {
+    SimCli cli;
+    cli.init();
+    const std::string engine = cli.stage(R"(C:\Holvar)", "0123456789abcdef0123456789abcdef");
+    const auto held = cli.run({"hold-lock", cli.machine()});
+    ASSERT_EQ(held.exit_code, 0) << held.err;
+    ASSERT_EQ(cli.engine(engine, {"--apply", "--root", R"(C:\Holvar)"}).exit_code, 12);
+
+    const auto shown = cli.run({"show", cli.machine()});
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    EXPECT_NE(shown.out.find("Holvar.ManagedInstaller.Transaction.v3: owned by " +
+                             held.last_line() + "\n"),
+              std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find("report C:\\Holvar-Install-Diagnostics\\engine-none-apply.json:\n"
+                             "  {\"format\":1,"),
+              std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find("dir administrators "), std::string::npos);
+
+    // Its last handle closed with the holder, so the named mutex is gone, as on Windows.
+    ASSERT_EQ(cli.run({"kill", cli.machine(), held.last_line()}).exit_code, 0);
+    EXPECT_EQ(cli.run({"show", cli.machine()}).out.find("Transaction.v3"), std::string::npos);
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ const Refusal refusals[] = {
     {"purge_in_install", [](Journal& j) { j.options.purge_session_vault = true; }},
     {"seq_gap", [](Journal& j) { j.ops[1].seq = 5; }},
     {"root_path_unpaired_surrogate", [](Journal& j) { j.root.path += char16_t(0xD800); }},
-    {"stage_path_lone_low_surrogate", [](Journal& j) { j.stage.path.insert(0, 1, char16_t(0xDC00)); }},
+    {"stage_path_lone_low_surrogate",
+     [](Journal& j) { j.stage.path.insert(0, 1, char16_t(0xDC00)); }},
     {"rel_unpaired_surrogate", [](Journal& j) { j.ops[2].rel += char16_t(0xDBFF); }},
     {"generated_unpaired_surrogate", [](Journal& j) { j.generated_before[0] += char16_t(0xD800); }},
     {"scm_binary_path_unpaired", [](Journal& j) { j.scm_before->binary_path += char16_t(0xD800); }},
@@ -59,8 +60,8 @@ TEST(Encode, SurrogatePairsAreWrittenAsUtf8) {
 // Random journals of every shape: decode(encode(j)) == j, and encoding the
 // result again gives the same bytes.
 std::u16string random_text(std::mt19937_64& rng) {
-    static const char16_t pool[] = {u'a', u'Z', u'0', u'\\', u'"', u' ', u'.', 0x0001, 0x001f,
-                                    0x007f, 0x00e9, 0x65e5, 0xfffd, u'/', u'\t'};
+    static const char16_t pool[] = {u'a',   u'Z',   u'0',   u'\\',  u'"',   u' ', u'.', 0x0001,
+                                    0x001f, 0x007f, 0x00e9, 0x65e5, 0xfffd, u'/', u'\t'};
     std::u16string s;
     size_t n = rng() % 12;
     for (size_t i = 0; i < n; ++i) {
@@ -73,7 +74,9 @@ std::u16string random_text(std::mt19937_64& rng) {
     return s;
 }
 
-FileId random_id(std::mt19937_64& rng) { return FileId{rng(), rng()}; }
+FileId random_id(std::mt19937_64& rng) {
+    return FileId{rng(), rng()};
+}
 
 Journal random_journal(std::mt19937_64& rng) {
     Journal j;

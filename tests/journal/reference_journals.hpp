@@ -9,7 +9,9 @@
 
 namespace holvar::txn::journal::testing {
 
-inline FileId fid(uint64_t high, uint64_t low) { return FileId{high, low}; }
+inline FileId fid(uint64_t high, uint64_t low) {
+    return FileId{high, low};
+}
 
 // An upgrade that replaced a running service's files: every operation kind,
 // a service configuration before, and the marks of a committed install.
@@ -91,8 +93,9 @@ inline Journal fresh_install_journal() {
     j.ops = {Op::add(u"uninstall.exe", fid(0, 1)), Op::mkdir(u"resources"),
              Op::add(u"resources\\holvar-service.exe", fid(0, 2))};
     for (size_t i = 0; i < j.ops.size(); ++i) j.ops[i].seq = static_cast<uint32_t>(i);
-    j.marks = {MarkKind::planned, Mark::root_created(fid(0, 0xc0ffee01)), MarkKind::fenced,
-               MarkKind::placing, MarkKind::rolling_back, MarkKind::rolled_back};
+    j.marks = {MarkKind::planned,      Mark::root_created(fid(0, 0xc0ffee01)),
+               MarkKind::fenced,       MarkKind::placing,
+               MarkKind::rolling_back, MarkKind::rolled_back};
     return j;
 }
 
@@ -129,11 +132,16 @@ inline Journal removal_journal() {
     j.scm_before = scm;
     j.generated_before = {u"service-logs"};
     j.options.purge_session_vault = true;
-    j.marks = {MarkKind::planned,          MarkKind::service_deleted,
-               MarkKind::service_delete_pending, MarkKind::runtime_retired,
-               MarkKind::maintenance_done, MarkKind::tree_done,
-               MarkKind::registry_done,    MarkKind::uninstall_key_deleted,
-               MarkKind::root_done,        MarkKind::finalized,
+    j.marks = {MarkKind::planned,
+               MarkKind::service_deleted,
+               MarkKind::service_delete_pending,
+               MarkKind::runtime_retired,
+               MarkKind::maintenance_done,
+               MarkKind::tree_done,
+               MarkKind::registry_done,
+               MarkKind::uninstall_key_deleted,
+               MarkKind::root_done,
+               MarkKind::finalized,
                MarkKind::aborted};
     return j;
 }

@@ -19,10 +19,12 @@ using namespace testing;
 const std::u16string stage = u"C:\\.Holvar-upgrade-0123456789abcdef0123456789abcdef";
 const std::u16string txn_json = stage + u"\\journal\\txn.json";
 
-platform::Sid admins() { return *platform::sid_from_string(platform::sids::administrators); }
+platform::Sid admins() {
+    return *platform::sid_from_string(platform::sids::administrators);
+}
 
 class JournalStore : public ::testing::Test {
-protected:
+  protected:
     JournalStore() : machine_(sim::Machine::fresh()) {
         EXPECT_TRUE(machine_->make_directory(stage, admins()));
         pid_ = machine_->spawn_process(stage + u"\\holvar-service-install.exe", sim::admin_token());
@@ -41,7 +43,8 @@ protected:
         if (!machine_->exists(stage + u"\\journal")) {
             ASSERT_TRUE(machine_->make_directory(stage + u"\\journal", admins()));
         }
-        ASSERT_TRUE(machine_->write_file(path, std::vector<uint8_t>(text.begin(), text.end()), admins()));
+        ASSERT_TRUE(
+            machine_->write_file(path, std::vector<uint8_t>(text.begin(), text.end()), admins()));
     }
 
     // An install journal for this stage directory, as planning creates it.
@@ -52,7 +55,7 @@ protected:
         return j;
     }
 
-private:
+  private:
     std::unique_ptr<sim::Machine> machine_;
     uint32_t pid_ = 0;
     std::unique_ptr<sim::ProcessOs> process_;
@@ -101,13 +104,10 @@ struct Failure {
 // The disk fills up, or the volume fails, at each step of the write: the
 // previous txn.json stays byte for byte, and memory agrees with it.
 const Failure failures[] = {
-    {"write_file", 112},          // ERROR_DISK_FULL
-    {"write_file", 39},           // ERROR_HANDLE_DISK_FULL
-    {"flush_file_buffers", 112},
-    {"flush_file_buffers", 29},   // ERROR_WRITE_FAULT
-    {"create_file", 112},
-    {"move_file_ex", 5},
-    {"create_directory", 5},
+    {"write_file", 112},                                      // ERROR_DISK_FULL
+    {"write_file", 39},                                       // ERROR_HANDLE_DISK_FULL
+    {"flush_file_buffers", 112}, {"flush_file_buffers", 29},  // ERROR_WRITE_FAULT
+    {"create_file", 112},        {"move_file_ex", 5},        {"create_directory", 5},
 };
 
 class AppendFailure : public JournalStore, public ::testing::WithParamInterface<Failure> {};
@@ -178,18 +178,24 @@ std::vector<UnfinishedCase> unfinished_cases() {
         {"no_file", std::nullopt, false},
         {"empty_file", "", true},
         {"truncated_file", up.substr(0, up.size() - 3), true},
-        {"format_2", [&] {
+        {"format_2",
+         [&] {
              std::string t = up;
              t.replace(t.find("\"format\":1"), 10, "\"format\":2");
              return t;
-         }(), true},
+         }(),
+         true},
         {"install_planned_only", with_marks(up, R"("planned")"), true},
-        {"install_committed_not_finalized", with_marks(up, R"("planned","placing","committed","finalizing")"), true},
-        {"install_finalized", with_marks(up, R"("planned","committed","finalizing","finalized")"), false},
-        {"install_last_mark_rolled_back", with_marks(up, R"("planned","placing","rolling_back","rolled_back")"), false},
+        {"install_committed_not_finalized",
+         with_marks(up, R"("planned","placing","committed","finalizing")"), true},
+        {"install_finalized", with_marks(up, R"("planned","committed","finalizing","finalized")"),
+         false},
+        {"install_last_mark_rolled_back",
+         with_marks(up, R"("planned","placing","rolling_back","rolled_back")"), false},
         {"install_rolling_back", with_marks(up, R"("planned","placing","rolling_back")"), true},
         {"install_aborted_is_not_an_end", with_marks(up, R"("planned","aborted")"), true},
-        {"removal_root_done_without_finalized", with_marks(rm, R"("planned","service_deleted","tree_done","root_done")"), true},
+        {"removal_root_done_without_finalized",
+         with_marks(rm, R"("planned","service_deleted","tree_done","root_done")"), true},
         {"removal_finalized", with_marks(rm, R"("planned","root_done","finalized")"), false},
         {"removal_aborted", with_marks(rm, R"("planned","aborted")"), false},
         {"removal_rolled_back_is_not_an_end", with_marks(rm, R"("planned","rolled_back")"), true},
@@ -221,10 +227,11 @@ TEST_F(JournalStore, UnreadableJournalIsUnfinished) {
 TEST_F(JournalStore, JournalLockedByAnotherProcessIsUnfinished) {
     put_file(txn_json, with_marks(upgrade_text, R"("planned","finalized")"));
     EXPECT_FALSE(journal_is_unfinished(os(), stage));
-    uint32_t other = machine().spawn_process(u"C:\\Windows\\System32\\other.exe", sim::admin_token());
+    uint32_t other =
+        machine().spawn_process(u"C:\\Windows\\System32\\other.exe", sim::admin_token());
     sim::ProcessOs holder(machine(), other);
-    auto h = holder.os().files.create_file(txn_json, platform::GENERIC_READ, 0, platform::OPEN_EXISTING,
-                                           0);
+    auto h = holder.os().files.create_file(txn_json, platform::GENERIC_READ, 0,
+                                           platform::OPEN_EXISTING, 0);
     ASSERT_TRUE(h);
     EXPECT_TRUE(journal_is_unfinished(os(), stage));
 }

@@ -34,8 +34,9 @@ std::vector<PlanCase> plan_cases() {
          {"retire reparse A.TXT -4", "add a.txt +9"}},
         {"payload_under_generated_item_is_ignored",
          inventory({dir(u"service-logs"), file(u"service-logs\\a.txt", 9), file(u"x", 8)}),
-         inventory({dir(u"service-logs"), file(u"service-logs\\old.log", 3), dir(u"service-logs\\d"),
-                    dir(u".holvar-service-v3"), file(u".holvar-service-v3\\db", 5)}),
+         inventory({dir(u"service-logs"), file(u"service-logs\\old.log", 3),
+                    dir(u"service-logs\\d"), dir(u".holvar-service-v3"),
+                    file(u".holvar-service-v3\\db", 5)}),
          {"add x +8"}},
         {"empty_installed_tree",
          inventory({file(u"a.exe", 1), dir(u"b"), dir(u"b\\c"), file(u"b\\c\\d", 2), dir(u"e"),
@@ -51,7 +52,8 @@ std::vector<PlanCase> plan_cases() {
          inventory({file(u"keep", 1)}),
          inventory({file(u"keep", 5), dir(u"old"), file(u"old\\f", 6), link(u"old\\j", 7),
                     dir(u"old\\deeper"), file(u"zz", 8)}),
-         {"replace keep 5>1", "retire file old\\f -6", "retire reparse old\\j -7", "retire file zz -8"},
+         {"replace keep 5>1", "retire file old\\f -6", "retire reparse old\\j -7",
+          "retire file zz -8"},
          {u"old", u"old\\deeper"}},
         {"identical_trees_still_replace_files",
          inventory({dir(u"d"), file(u"d\\f", 1)}),
@@ -92,22 +94,23 @@ struct ErrorCase {
 
 std::vector<ErrorCase> error_cases() {
     return {
-        {"installed_file_payload_directory", inventory({dir(u"logs")}), inventory({file(u"logs", 1)}),
-         PlanErrorCode::conflict, u"logs"},
-        {"installed_directory_payload_file", inventory({file(u"LOGS", 2)}), inventory({dir(u"logs")}),
-         PlanErrorCode::conflict, u"LOGS"},
+        {"installed_file_payload_directory", inventory({dir(u"logs")}),
+         inventory({file(u"logs", 1)}), PlanErrorCode::conflict, u"logs"},
+        {"installed_directory_payload_file", inventory({file(u"LOGS", 2)}),
+         inventory({dir(u"logs")}), PlanErrorCode::conflict, u"LOGS"},
         {"payload_reparse_point", inventory({link(u"a", 1)}), inventory({}), PlanErrorCode::reparse,
          u"a"},
-        {"payload_reparse_inside_generated", inventory({dir(u"service-logs"), link(u"service-logs\\j", 1)}),
-         inventory({}), PlanErrorCode::reparse, u"service-logs\\j"},
+        {"payload_reparse_inside_generated",
+         inventory({dir(u"service-logs"), link(u"service-logs\\j", 1)}), inventory({}),
+         PlanErrorCode::reparse, u"service-logs\\j"},
         {"payload_accented_name", inventory({file(u"caf\u00e9.txt", 1)}), inventory({}),
          PlanErrorCode::non_ascii, u"caf\u00e9.txt"},
         {"payload_file_ancestor", inventory({file(u"a", 1), file(u"a\\b", 2)}), inventory({}),
          PlanErrorCode::conflict, u"a\\b"},
         {"payload_unsafe_ancestor", inventory({file(u"aux\\b", 2)}), inventory({}),
          PlanErrorCode::conflict, u"aux\\b"},
-        {"payload_ancestor_with_tilde", inventory({dir(u"x"), file(u"x\\y~1\\b", 2)}), inventory({}),
-         PlanErrorCode::conflict, u"x\\y~1\\b"},
+        {"payload_ancestor_with_tilde", inventory({dir(u"x"), file(u"x\\y~1\\b", 2)}),
+         inventory({}), PlanErrorCode::conflict, u"x\\y~1\\b"},
     };
 }
 
@@ -126,8 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Plans, PlanErrors, ::testing::ValuesIn(error_cases()),
 
 TEST(ComputePlan, GeneratedListIsTheCallers) {
     // With no generated items, the service's folders are ordinary entries.
-    auto plan = compute_plan(inventory({}), inventory({dir(u"service-logs"), file(u"service-logs\\l", 2)}),
-                             {});
+    auto plan = compute_plan(inventory({}),
+                             inventory({dir(u"service-logs"), file(u"service-logs\\l", 2)}), {});
     ASSERT_TRUE(plan);
     EXPECT_EQ(describe(*plan), Lines{"retire file service-logs\\l -2"});
     EXPECT_EQ(plan->stale_directories, std::vector<std::u16string>{u"service-logs"});

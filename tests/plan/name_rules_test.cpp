@@ -71,7 +71,7 @@ const NameCase name_cases[] = {
     {u"COM1\\x", false},
     {u"COM\u00b9", false},  // superscript digits are device numbers too
     {u"lpt\u00b2.txt", false},
-    {u"NUL .txt", false},   // Windows ignores the spaces before the extension
+    {u"NUL .txt", false},  // Windows ignores the spaces before the extension
     {u"COM1 .log", false},
 };
 

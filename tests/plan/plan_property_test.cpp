@@ -17,11 +17,21 @@ using journal::Op;
 using journal::OpType;
 
 // Names chosen to collide: case variants, the uninstaller, the generated items.
-const std::u16string name_pool[] = {u"a",        u"A",         u"b",
-                                    u"Lib",      u"lib",       u"data",
-                                    u"DATA",     u"x.dll",     u"X.DLL",
-                                    u"uninstall.exe", u"Uninstall.exe", u"service-logs",
-                                    u".holvar-service-v3", u"res", u"z"};
+const std::u16string name_pool[] = {u"a",
+                                    u"A",
+                                    u"b",
+                                    u"Lib",
+                                    u"lib",
+                                    u"data",
+                                    u"DATA",
+                                    u"x.dll",
+                                    u"X.DLL",
+                                    u"uninstall.exe",
+                                    u"Uninstall.exe",
+                                    u"service-logs",
+                                    u".holvar-service-v3",
+                                    u"res",
+                                    u"z"};
 
 // A random tree: every entry's ancestors are directories of the tree.
 void grow(std::mt19937_64& rng, TreeInventory& tree, const std::u16string& prefix, int depth,
@@ -32,7 +42,7 @@ void grow(std::mt19937_64& rng, TreeInventory& tree, const std::u16string& prefi
         std::u16string path = prefix.empty() ? name : prefix + u'\\' + name;
         if (tree.contains(path)) continue;  // a case variant of a sibling
         unsigned roll = rng() % 10;
-        EntryKind kind = roll < 5 ? EntryKind::file
+        EntryKind kind = roll < 5               ? EntryKind::file
                          : (links && roll == 9) ? EntryKind::reparse
                                                 : EntryKind::directory;
         if (depth >= 3 && kind == EntryKind::directory) kind = EntryKind::file;
@@ -43,7 +53,7 @@ void grow(std::mt19937_64& rng, TreeInventory& tree, const std::u16string& prefi
 
 // The installed tree as placement would change it, one operation at a time.
 class TreeModel {
-public:
+  public:
     explicit TreeModel(const TreeInventory& installed) : tree_(installed) {}
 
     // Applies `op`; false when placement could not carry it out here.
@@ -52,8 +62,10 @@ public:
         bool parent_ok = parent_is_directory(op.rel);
         switch (op.type) {
             case OpType::retire: {
-                EntryKind kind = op.leaf_kind == LeafKind::file ? EntryKind::file : EntryKind::reparse;
-                if (at == tree_.end() || at->second.kind != kind || at->second.file_id != op.old_id) {
+                EntryKind kind =
+                    op.leaf_kind == LeafKind::file ? EntryKind::file : EntryKind::reparse;
+                if (at == tree_.end() || at->second.kind != kind ||
+                    at->second.file_id != op.old_id) {
                     why = "retire of an object that is not there";
                     return false;
                 }
@@ -101,7 +113,7 @@ public:
 
     const TreeInventory& tree() const { return tree_; }
 
-private:
+  private:
     bool parent_is_directory(const std::u16string& rel) const {
         size_t cut = rel.rfind(u'\\');
         if (cut == std::u16string::npos) return true;
@@ -138,12 +150,15 @@ bool has_kind_clash(const TreeInventory& target, const TreeInventory& installed)
     for (const auto& [path, t] : target) {
         auto i = installed.find(path);
         if (i == installed.end() || i->second.kind == EntryKind::reparse) continue;
-        if ((t.kind == EntryKind::directory) != (i->second.kind == EntryKind::directory)) return true;
+        if ((t.kind == EntryKind::directory) != (i->second.kind == EntryKind::directory))
+            return true;
     }
     return false;
 }
 
-bool is_placement(const Op& op) { return op.type != OpType::retire; }
+bool is_placement(const Op& op) {
+    return op.type != OpType::retire;
+}
 
 TEST(PlanProperty, RandomTreesApplyToThePayload) {
     const auto generated = default_generated_items();
@@ -172,7 +187,8 @@ TEST(PlanProperty, RandomTreesApplyToThePayload) {
         TreeModel model(installed);
         std::string why;
         for (const Op& op : plan->ops) {
-            ASSERT_TRUE(model.apply(op, payload, why)) << round << ": " << describe(op) << ": " << why;
+            ASSERT_TRUE(model.apply(op, payload, why))
+                << round << ": " << describe(op) << ": " << why;
             EXPECT_FALSE(is_covered_by(op.rel, generated)) << "touches a generated item";
         }
         TreeInventory result = without(model.tree(), generated);

@@ -16,9 +16,15 @@ struct Item {
     uint64_t id = 0;
 };
 
-inline Item file(std::u16string p, uint64_t id) { return {std::move(p), EntryKind::file, id}; }
-inline Item dir(std::u16string p, uint64_t id = 0) { return {std::move(p), EntryKind::directory, id}; }
-inline Item link(std::u16string p, uint64_t id) { return {std::move(p), EntryKind::reparse, id}; }
+inline Item file(std::u16string p, uint64_t id) {
+    return {std::move(p), EntryKind::file, id};
+}
+inline Item dir(std::u16string p, uint64_t id = 0) {
+    return {std::move(p), EntryKind::directory, id};
+}
+inline Item link(std::u16string p, uint64_t id) {
+    return {std::move(p), EntryKind::reparse, id};
+}
 
 inline TreeInventory inventory(std::initializer_list<Item> items) {
     TreeInventory inv;

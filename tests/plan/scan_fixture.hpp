@@ -19,7 +19,7 @@ inline platform::Sid admins() {
 }
 
 class ScanTest : public ::testing::Test {
-public:
+  public:
     ScanTest()
         : machine_(sim::Machine::fresh()),
           pid_(machine_->spawn_process(u"C:\\Windows\\engine.exe", sim::admin_token())),
@@ -28,8 +28,15 @@ public:
                  [this](const std::u16string& pattern, std::vector<platform::FindData>& listing) {
                      if (hook_) hook_(pattern, listing);
                  }),
-          os_{files_, process_->os().security, process_->os().sync, process_->os().clock,
-              process_->os().processes} {
+          os_{files_,
+              process_->os().security,
+              process_->os().sync,
+              process_->os().clock,
+              process_->os().processes,
+              process_->os().services,
+              process_->os().registry,
+              process_->os().restart_manager,
+              process_->os().pipes} {
         mkdir(base);
     }
 
@@ -39,9 +46,12 @@ public:
     sim::Machine& machine() { return *machine_; }
     void on_listing(InterposedFiles::Hook hook) { hook_ = std::move(hook); }
 
-    void mkdir(const std::u16string& path) { ASSERT_TRUE(machine_->make_directory(path, admins())); }
+    void mkdir(const std::u16string& path) {
+        ASSERT_TRUE(machine_->make_directory(path, admins()));
+    }
     void write(const std::u16string& path, const std::string& text = "x") {
-        ASSERT_TRUE(machine_->write_file(path, std::vector<uint8_t>(text.begin(), text.end()), admins()));
+        ASSERT_TRUE(
+            machine_->write_file(path, std::vector<uint8_t>(text.begin(), text.end()), admins()));
     }
     void junction(const std::u16string& path, const std::u16string& target) {
         ASSERT_TRUE(machine_->make_junction(path, target, admins()));
@@ -56,7 +66,7 @@ public:
         return std::make_unique<sim::ProcessOs>(*machine_, pid);
     }
 
-private:
+  private:
     std::unique_ptr<sim::Machine> machine_;
     uint32_t pid_;
     std::unique_ptr<sim::ProcessOs> process_;

@@ -63,7 +63,8 @@ TEST_F(ScanTest, UnsafeNamesFailTheScan) {
         write(u"\\\\?\\" + dir + u"\\" + c.name);
         auto inv = scan_tree(os(), dir, {});
         if (c.passes) {
-            EXPECT_TRUE(inv) << std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name));
+            EXPECT_TRUE(inv) << std::string(c.name,
+                                            c.name + std::char_traits<char16_t>::length(c.name));
         } else {
             ASSERT_FALSE(inv) << (&c - scanned_names);
             EXPECT_EQ(inv.error().kind, platform::ErrorKind::invalid_data);
@@ -102,13 +103,12 @@ TEST_F(ScanTest, NamesEqualUnderCaseFoldingAreADuplicate) {
 
 struct Swap {
     const char* name;
-    void (*before)(ScanTest&);  // the tree as listed
+    void (*before)(ScanTest&);    // the tree as listed
     void (*swap)(sim::Machine&);  // what another process does after the listing
 };
 
 const Swap swaps[] = {
-    {"file_becomes_directory",
-     [](ScanTest& t) { t.write(ScanTest::base + u"\\a.txt"); },
+    {"file_becomes_directory", [](ScanTest& t) { t.write(ScanTest::base + u"\\a.txt"); },
      [](sim::Machine& m) {
          ASSERT_TRUE(m.remove(ScanTest::base + u"\\a.txt"));
          ASSERT_TRUE(m.make_directory(ScanTest::base + u"\\a.txt", admins()));

@@ -44,7 +44,8 @@ TEST_F(ScanTest, StaleDirectoryAlreadyGoneIsSkipped) {
 TEST_F(ScanTest, StaleDirectoryReplacedByAJunctionIsNotDeleted) {
     mkdir(u"C:\\Target");
     junction(base + u"\\old", u"C:\\Target");
-    auto removed = remove_stale_directories(os(), base, payload, Dirs{u"old"}, default_generated_items());
+    auto removed =
+        remove_stale_directories(os(), base, payload, Dirs{u"old"}, default_generated_items());
     ASSERT_FALSE(removed);
     EXPECT_TRUE(removed.error().has_text("foreign_identity"));
     EXPECT_TRUE(machine().exists(base + u"\\old"));
@@ -62,7 +63,8 @@ TEST_F(ScanTest, WithoutAListTheStaleDirectoriesAreComputedAfresh) {
     mkdir(base + u"\\old\\nested");
     mkdir(base + u"\\service-logs");
     mkdir(base + u"\\service-logs\\empty");
-    auto removed = remove_stale_directories(os(), base, payload, std::nullopt, default_generated_items());
+    auto removed =
+        remove_stale_directories(os(), base, payload, std::nullopt, default_generated_items());
     ASSERT_TRUE(removed) << removed.error().text << removed.error().win32;
     EXPECT_FALSE(machine().exists(base + u"\\old"));
     EXPECT_TRUE(machine().exists(base + u"\\keep"));

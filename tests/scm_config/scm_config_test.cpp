@@ -14,7 +14,8 @@ struct RootCase {
 
 const RootCase root_cases[] = {
     {u"C:\\Program Files\\Holvar", u"\"C:\\Program Files\\Holvar\\resources\\holvar-service.exe\""},
-    {u"C:\\Program Files\\Holvar\\", u"\"C:\\Program Files\\Holvar\\resources\\holvar-service.exe\""},
+    {u"C:\\Program Files\\Holvar\\",
+     u"\"C:\\Program Files\\Holvar\\resources\\holvar-service.exe\""},
     {u"C:\\Holvar\\\\\\", u"\"C:\\Holvar\\resources\\holvar-service.exe\""},
     {u"\\\\?\\C:\\Holvar", u"\"\\\\?\\C:\\Holvar\\resources\\holvar-service.exe\""},
     {u"D:\\H\u00f6lvar", u"\"D:\\H\u00f6lvar\\resources\\holvar-service.exe\""},
@@ -109,7 +110,8 @@ TEST(ScmConfigJson, NullDescriptionAndDependencies) {
     c.dependencies = {u"+NetworkProvider", u"Tcpip", u""};
     auto encoded = encode_scm_config(c);
     ASSERT_TRUE(encoded);
-    EXPECT_NE(encoded->find(R"("dependencies":["+NetworkProvider","Tcpip",""])"), std::string::npos);
+    EXPECT_NE(encoded->find(R"("dependencies":["+NetworkProvider","Tcpip",""])"),
+              std::string::npos);
     EXPECT_NE(encoded->find(R"("description":null})"), std::string::npos);
     EXPECT_EQ(decode_scm_config(*encoded).value(), c);
 }
@@ -130,14 +132,19 @@ struct DecodeCase {
 std::vector<DecodeCase> decode_cases() {
     const std::string& d = desired_json;
     return {
-        {"no_description_reads_null", edit(d, R"(,"description":"Holvar managed runtime v3")", ""), true},
+        {"no_description_reads_null", edit(d, R"(,"description":"Holvar managed runtime v3")", ""),
+         true},
         {"null_description", edit(d, R"("Holvar managed runtime v3")", "null"), true},
         {"capital_start_type_decodes", edit(d, R"("auto")", R"("Auto")"), true},
         {"any_service_type_decodes", edit(d, R"("own_process")", R"("kernel")"), true},
-        {"keys_in_other_order", edit(edit(d, R"("service_type":"own_process",)", ""), R"("account")", R"("service_type":"own_process","account")"), true},
+        {"keys_in_other_order",
+         edit(edit(d, R"("service_type":"own_process",)", ""), R"("account")",
+              R"("service_type":"own_process","account")"),
+         true},
         {"extra_key", edit(d, R"("account")", R"("x":1,"account")"), false},
         {"missing_account", edit(d, R"("account":"LocalSystem",)", ""), false},
-        {"missing_binary_path", edit(d, R"("binary_path":"\"C:\\Holvar\\resources\\holvar-service.exe\"",)", ""), false},
+        {"missing_binary_path",
+         edit(d, R"("binary_path":"\"C:\\Holvar\\resources\\holvar-service.exe\"",)", ""), false},
         {"missing_dependencies", edit(d, R"("dependencies":[],)", ""), false},
         {"missing_service_type", edit(d, R"("service_type":"own_process",)", ""), false},
         {"dependencies_null", edit(d, R"("dependencies":[])", R"("dependencies":null)"), false},

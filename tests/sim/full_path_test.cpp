@@ -52,9 +52,9 @@ const FullPathCase kCases[] = {
     {u"C:..", u"C:\\Windows"},
     {u"D:x", u"D:\\x"},
     {u"D:", u"D:\\"},
-    // Verbatim paths are left alone.
-    {u"\\\\?\\C:\\a\\..\\b.", u"\\\\?\\C:\\a\\..\\b."},
-    {u"\\\\?\\C:/a", u"\\\\?\\C:/a"},
+    // GetFullPathNameW keeps "\\?\" and normalises after it (CreateFileW would not).
+    {u"\\\\?\\C:\\a\\..\\b.", u"\\\\?\\C:\\b"},
+    {u"\\\\?\\C:/a", u"\\\\?\\C:\\a"},
     // UNC.
     {u"\\\\server\\share\\a\\..\\b", u"\\\\server\\share\\b"},
     {u"\\\\server\\share\\..\\..", u"\\\\server\\share"},

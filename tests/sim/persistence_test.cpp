@@ -2,6 +2,7 @@
 // a damaged file is refused without throwing.
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "sim_fixture.hpp"
 
@@ -81,6 +82,20 @@ TEST_F(PersistenceTest, DamagedFilesAreRefused) {
     auto bad = Machine::load(file);
     ASSERT_FALSE(bad.has_value());
     EXPECT_EQ(bad.error().kind, ErrorKind::invalid_data);
+}
+
+TEST_F(PersistenceTest, ADirectoryThatIsItsOwnAncestorIsRefused) {
+    Sid ba = *sid_from_string(sids::administrators);
+    ASSERT_TRUE(machine->make_directory(u"C:\\a", ba));
+    ASSERT_TRUE(machine->make_directory(u"C:\\a\\b", ba));
+    auto j = nlohmann::json::parse(machine->to_json());
+    uint64_t b_id = 0;
+    for (const auto& n : j["nodes"])
+        if (!n["links"].empty() && n["links"][0][1] == "b") b_id = n["id"];
+    ASSERT_NE(b_id, 0u);
+    for (auto& n : j["nodes"])
+        if (!n["links"].empty() && n["links"][0][1] == "a") n["links"][0][0] = b_id;
+    EXPECT_FALSE(Machine::from_json(j.dump()).has_value());
 }
 
 }  // namespace

@@ -188,5 +188,22 @@ TEST_F(RenameTest, HardLinksShareOneObject) {
     EXPECT_EQ(contents(u"C:\\r\\a-link"), "A");
 }
 
+TEST_F(RenameTest, ARunningImageCanBeRenamedButNotWrittenDeletedOrReplaced) {
+    Sid ba = *sid_from_string(sids::administrators);
+    ASSERT_TRUE(machine->write_file(u"C:\\r\\svc.exe", bytes("image"), ba));
+    uint32_t pid = machine->spawn_process(u"C:\\r\\svc.exe", system_token());
+    EXPECT_EQ(error_of(create(u"C:\\r\\svc.exe", OPEN_EXISTING)), win32::sharing_violation);
+    EXPECT_TRUE(open(u"C:\\r\\svc.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
+    auto h = open(u"C:\\r\\svc.exe", kForRename);
+    ASSERT_TRUE(h.has_value());
+    EXPECT_EQ(error_of(os().files.set_file_disposition_info_ex(*h, kPosixDelete)),
+              win32::access_denied);
+    EXPECT_EQ(rename(u"C:\\r\\a", u"C:\\r\\svc.exe", kPosixRename | 1), win32::access_denied);
+    EXPECT_TRUE(os().files.set_file_rename_info_ex(*h, u"C:\\r\\svc.old", kPosixRename));
+    machine->exit_process(pid, 0);
+    EXPECT_TRUE(os().files.set_file_disposition_info_ex(*h, kPosixDelete));
+    EXPECT_FALSE(machine->exists(u"C:\\r\\svc.old"));
+}
+
 }  // namespace
 }  // namespace holvar::sim::testing

@@ -17,10 +17,18 @@ const FileId kOld{0, 1};
 const FileId kNew{0, 2};
 const FileId kOther{0, 3};
 
-ObjectProbe absent() { return {}; }
-ObjectProbe file(FileId id) { return {ObjectKind::file, id}; }
-ObjectProbe dir(FileId id = kOther) { return {ObjectKind::directory, id}; }
-ObjectProbe link(FileId id) { return {ObjectKind::reparse, id}; }
+ObjectProbe absent() {
+    return {};
+}
+ObjectProbe file(FileId id) {
+    return {ObjectKind::file, id};
+}
+ObjectProbe dir(FileId id = kOther) {
+    return {ObjectKind::directory, id};
+}
+ObjectProbe link(FileId id) {
+    return {ObjectKind::reparse, id};
+}
 
 struct Row {
     const char* what;
@@ -53,33 +61,88 @@ TEST(ClassifyOp, EveryRowOfTheTable) {
         {"mkdir, a junction", mkdir, link(kOld), absent(), {}, OpState::foreign, false},
         {"mkdir where the junction still waits for its retire", mkdir, link(kOld), absent(),
          junction_here, OpState::untouched, false},
-        {"retire, old object in place", retire_file, file(kOld), absent(), {}, OpState::untouched,
+        {"retire, old object in place",
+         retire_file,
+         file(kOld),
+         absent(),
+         {},
+         OpState::untouched,
          false},
-        {"retire, old object in the slot", retire_file, absent(), file(kOld), {}, OpState::retired,
+        {"retire, old object in the slot",
+         retire_file,
+         absent(),
+         file(kOld),
+         {},
+         OpState::retired,
          true},
         {"retire, both gone", retire_file, absent(), absent(), {}, OpState::foreign, false},
-        {"retire, another file in place", retire_file, file(kOther), absent(), {}, OpState::foreign,
+        {"retire, another file in place",
+         retire_file,
+         file(kOther),
+         absent(),
+         {},
+         OpState::foreign,
          false},
-        {"retire, old object at both names", retire_file, file(kOld), file(kOld), {},
-         OpState::foreign, true},
-        {"retire, a link of the wrong kind in the slot", retire_file, absent(), link(kOld), {},
-         OpState::foreign, false},
+        {"retire, old object at both names",
+         retire_file,
+         file(kOld),
+         file(kOld),
+         {},
+         OpState::foreign,
+         true},
+        {"retire, a link of the wrong kind in the slot",
+         retire_file,
+         absent(),
+         link(kOld),
+         {},
+         OpState::foreign,
+         false},
         {"retire link, done", retire_link, absent(), link(kOld), {}, OpState::retired, true},
-        {"retire link, a later mkdir on its path ran", retire_link, dir(), link(kOld), {},
-         OpState::retired, true},
-        {"retire link, a later add on its path ran", retire_link, file(kNew), link(kOld), {},
-         OpState::retired, true},
+        {"retire link, a later mkdir on its path ran",
+         retire_link,
+         dir(),
+         link(kOld),
+         {},
+         OpState::retired,
+         true},
+        {"retire link, a later add on its path ran",
+         retire_link,
+         file(kNew),
+         link(kOld),
+         {},
+         OpState::retired,
+         true},
         {"replace, untouched", replace, file(kOld), absent(), {}, OpState::untouched, false},
         {"replace, linked", replace, file(kOld), file(kOld), {}, OpState::linked, false},
         {"replace, complete", replace, file(kNew), file(kOld), {}, OpState::replaced, true},
-        {"replace, target deleted by hand", replace, absent(), file(kOld), {}, OpState::retired,
+        {"replace, target deleted by hand",
+         replace,
+         absent(),
+         file(kOld),
+         {},
+         OpState::retired,
          false},
-        {"replace, something else in the slot", replace, file(kOld), file(kOther), {},
-         OpState::foreign, false},
-        {"replace, new file but the slot lost", replace, file(kNew), absent(), {},
-         OpState::foreign, true},
+        {"replace, something else in the slot",
+         replace,
+         file(kOld),
+         file(kOther),
+         {},
+         OpState::foreign,
+         false},
+        {"replace, new file but the slot lost",
+         replace,
+         file(kNew),
+         absent(),
+         {},
+         OpState::foreign,
+         true},
         {"replace, both gone", replace, absent(), absent(), {}, OpState::foreign, false},
-        {"replace, a directory at the target", replace, dir(), file(kOld), {}, OpState::foreign,
+        {"replace, a directory at the target",
+         replace,
+         dir(),
+         file(kOld),
+         {},
+         OpState::foreign,
          false},
     };
     for (const Row& row : rows) {

@@ -15,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class DeleteTree : public TreeOpsTest {
-protected:
+  protected:
     DeleteTree() {
         holders.query = [this](std::u16string_view path) -> HolderList {
             queried.emplace_back(path);
@@ -28,9 +28,9 @@ protected:
     }
     // A handle of another process on root\rel with the given share mode.
     platform::Handle hold(sim::ProcessOs& p, const std::u16string& rel, uint32_t share) {
-        auto h = p.os().files.create_file(std::u16string(kRoot) + u"\\" + rel,
-                                          platform::GENERIC_READ, share, platform::OPEN_EXISTING,
-                                          0);
+        auto h =
+            p.os().files.create_file(std::u16string(kRoot) + u"\\" + rel, platform::GENERIC_READ,
+                                     share, platform::OPEN_EXISTING, 0);
         EXPECT_TRUE(h.has_value());
         return h ? std::move(*h) : platform::Handle{};
     }
@@ -105,8 +105,8 @@ TEST_F(DeleteTree, AnEntryThatCannotBeDeletedButCanBeRenamedMovesToTheTrash) {
     fs::FileId id = m.id_of(root(u"runtime.exe"));
     m.dir(stage(u"trash"));
     m.file(trash(trash_tree_name(m.engine_pid(), 0)), "an earlier one");
-    m.machine().add_fault({std::nullopt, "set_file_disposition_info_ex",
-                           platform::win32::user_mapped_file, false});
+    m.machine().add_fault(
+        {std::nullopt, "set_file_disposition_info_ex", platform::win32::user_mapped_file, false});
 
     TreeDeletion d = delete_root({}, 1);
 
@@ -182,7 +182,8 @@ TEST_F(DeleteTree, AFolderIsScheduledOnlyWhenEverythingLeftInsideIsScheduled) {
 TEST_F(DeleteTree, MoveToTrashTakesTheFirstFreeNameAndGivesUpAfterAThousand) {
     m.file(root(u"x"), "x");
     m.dir(stage(u"trash"));
-    for (uint32_t n = 0; n < kTreeTrashNames; ++n) m.file(trash(trash_tree_name(m.engine_pid(), n)), "taken");
+    for (uint32_t n = 0; n < kTreeTrashNames; ++n)
+        m.file(trash(trash_tree_name(m.engine_pid(), n)), "taken");
     auto h = fs::open_object(os(), std::u16string(kRoot) + u"\\x", fs::kRenameDeleteAccess);
     ASSERT_TRUE(h.has_value());
     auto moved = move_to_trash(os(), *h, layout().trash);

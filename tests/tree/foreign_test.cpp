@@ -22,7 +22,9 @@ struct Case {
     bool undo;  // the undo meets the meddling; otherwise the apply does
 };
 
-std::u16string R(const std::u16string& rel) { return u"Holvar\\" + rel; }
+std::u16string R(const std::u16string& rel) {
+    return u"Holvar\\" + rel;
+}
 std::u16string P(const std::u16string& rel) {
     return std::u16string(kStage).substr(3) + u"\\payload\\" + rel;
 }

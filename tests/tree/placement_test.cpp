@@ -9,7 +9,7 @@ using journal::LeafKind;
 using journal::Op;
 
 class Placement : public TreeOpsTest {
-protected:
+  protected:
     // An installed lib.dll and a new one in the payload: one replace.
     Op replace_lib() {
         m.file(root(u"lib.dll"), "old");
@@ -84,12 +84,13 @@ TEST_F(Placement, AReplacedFileDeletedByHandIsRetiredAndItsUndoBringsTheOldOneBa
 
 TEST_F(Placement, AnAddedFileHeldOpenWithDeleteSharingStillMovesToTheTrash) {
     m.file(payload(u"new.txt"), "new");
-    Op op = numbered({Op::mkdir(u"x"), Op::mkdir(u"y"), Op::add(u"new.txt", m.id_of(payload(u"new.txt")))})[2];
+    Op op = numbered(
+        {Op::mkdir(u"x"), Op::mkdir(u"y"), Op::add(u"new.txt", m.id_of(payload(u"new.txt")))})[2];
     ASSERT_TRUE(apply(op));
     auto holder = m.other_process();
-    auto held = holder->os().files.create_file(uR"(C:\Holvar\new.txt)", platform::GENERIC_READ,
-                                               platform::FILE_SHARE_ALL, platform::OPEN_EXISTING,
-                                               0);
+    auto held =
+        holder->os().files.create_file(uR"(C:\Holvar\new.txt)", platform::GENERIC_READ,
+                                       platform::FILE_SHARE_ALL, platform::OPEN_EXISTING, 0);
     ASSERT_TRUE(held.has_value());
     EXPECT_EQ(state(op), OpState::added);
     ASSERT_TRUE(undo(op));
@@ -140,7 +141,8 @@ TEST_F(Placement, ALinkReplacedByAFolderIsRetiredFirstAndComesBackOnUndo) {
     EXPECT_EQ(state(ops[0], ops), OpState::retired);
     EXPECT_EQ(state(ops[1], ops), OpState::created);
     EXPECT_EQ(state(ops[2], ops), OpState::added);
-    for (auto it = ops.rbegin(); it != ops.rend(); ++it) ASSERT_TRUE(undo(*it, ops)) << describe(*it);
+    for (auto it = ops.rbegin(); it != ops.rend(); ++it)
+        ASSERT_TRUE(undo(*it, ops)) << describe(*it);
     EXPECT_EQ(m.id_of(root(u"data")), link_id);
     EXPECT_FALSE(m.exists(slot(u"data")));
 }
@@ -151,11 +153,10 @@ TEST_F(Placement, ApplyingAJournalTwiceChangesNothingTheSecondTime) {
     m.file(payload(u"lib.dll"), "new lib");
     m.dir(payload(u"bin"));
     m.file(payload(u"bin\\tool.exe"), "tool");
-    auto ops = numbered({Op::mkdir(u"bin"),
-                         Op::add(u"bin\\tool.exe", m.id_of(payload(u"bin\\tool.exe"))),
-                         Op::replace(u"lib.dll", m.id_of(root(u"lib.dll")),
-                                     m.id_of(payload(u"lib.dll"))),
-                         Op::retire(u"gone.txt", m.id_of(root(u"gone.txt")), LeafKind::file)});
+    auto ops =
+        numbered({Op::mkdir(u"bin"), Op::add(u"bin\\tool.exe", m.id_of(payload(u"bin\\tool.exe"))),
+                  Op::replace(u"lib.dll", m.id_of(root(u"lib.dll")), m.id_of(payload(u"lib.dll"))),
+                  Op::retire(u"gone.txt", m.id_of(root(u"gone.txt")), LeafKind::file)});
     for (const Op& op : ops) ASSERT_TRUE(apply(op)) << describe(op);
     Snapshot after_first = m.snapshot(kRoot);
     Snapshot stage_after_first = m.snapshot(kStage);

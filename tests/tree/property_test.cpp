@@ -12,7 +12,7 @@
 namespace holvar::txn::tree::testing {
 namespace {
 
-constexpr uint64_t kPlans = 150;
+constexpr uint64_t kPlans = 100;
 
 TEST(PlanProperty, PlaceTwiceUndoTwiceGivesBackTheInstalledTree) {
     size_t planned = 0, operations = 0;

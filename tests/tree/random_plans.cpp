@@ -58,7 +58,8 @@ void grow(TreeMachine& m, std::mt19937_64& rng, size_t depth, const std::u16stri
     for (const std::u16string& name : kNames[depth]) {
         Kind inst = inst_dir ? pick(rng, {35, 30, 25, 10}) : Kind::none;
         Kind pay = pay_dir ? pick(rng, {30, 40, 30, 0}) : Kind::none;
-        bool clash = (inst == Kind::file && pay == Kind::dir) || (inst == Kind::dir && pay == Kind::file);
+        bool clash =
+            (inst == Kind::file && pay == Kind::dir) || (inst == Kind::dir && pay == Kind::file);
         if (clash) pay = Kind::none;
         // Now and then the payload spells an installed name in another case.
         std::u16string pay_name = rng() % 5 == 0 ? upper_first(name) : name;

@@ -6,7 +6,9 @@
 
 namespace holvar::txn::tree::testing {
 
-std::u16string on_c(const std::u16string& path) { return u"C:\\" + path; }
+std::u16string on_c(const std::u16string& path) {
+    return u"C:\\" + path;
+}
 
 TreeMachine::TreeMachine()
     : machine_(sim::Machine::fresh()), layout_(TreeLayout::of(kRoot, kStage)) {
@@ -27,8 +29,8 @@ void TreeMachine::dir(const std::u16string& path) {
     ASSERT_TRUE(machine_->make_directory(on_c(path), admins())) << narrow(path);
 }
 void TreeMachine::file(const std::u16string& path, const std::string& text) {
-    ASSERT_TRUE(machine_->write_file(on_c(path), std::vector<uint8_t>(text.begin(), text.end()),
-                                     admins()))
+    ASSERT_TRUE(
+        machine_->write_file(on_c(path), std::vector<uint8_t>(text.begin(), text.end()), admins()))
         << narrow(path);
 }
 void TreeMachine::junction(const std::u16string& path, const std::u16string& target) {
@@ -42,7 +44,9 @@ fs::FileId TreeMachine::id_of(const std::u16string& path) const {
     EXPECT_TRUE(info) << "nothing at " << narrow(path);
     return info ? fs::FileId::from_bytes(info->file_id) : fs::FileId{};
 }
-bool TreeMachine::exists(const std::u16string& path) const { return machine_->exists(on_c(path)); }
+bool TreeMachine::exists(const std::u16string& path) const {
+    return machine_->exists(on_c(path));
+}
 std::string TreeMachine::read(const std::u16string& path) const {
     auto bytes = machine_->read_file(on_c(path));
     if (!bytes) return "<missing>";
@@ -56,9 +60,8 @@ std::unique_ptr<sim::ProcessOs> TreeMachine::other_process() {
 
 std::vector<std::pair<std::u16string, std::u16string>> TreeMachine::pending_renames() const {
     std::vector<std::pair<std::u16string, std::u16string>> out;
-    const sim::RegValue* v = sim::reg_find_value(machine_->state().registry,
-                                                 sim::kSessionManagerKey,
-                                                 sim::kPendingRenamesValue);
+    const sim::RegValue* v = sim::reg_find_value(
+        machine_->state().registry, sim::kSessionManagerKey, sim::kPendingRenamesValue);
     if (v == nullptr) return out;
     auto strings = sim::multi_sz_strings(v->data);
     for (size_t i = 0; i + 1 < strings.size(); i += 2) out.emplace_back(strings[i], strings[i + 1]);

@@ -22,14 +22,18 @@ namespace holvar::txn::tree::testing {
 inline constexpr const char16_t* kRoot = uR"(C:\Holvar)";
 inline constexpr const char16_t* kStage = uR"(C:\.Holvar-upgrade-0123456789abcdef0123456789abcdef)";
 
-inline platform::Sid admins() { return *platform::sid_from_string(platform::sids::administrators); }
+inline platform::Sid admins() {
+    return *platform::sid_from_string(platform::sids::administrators);
+}
 
 inline std::string narrow(std::u16string_view s) {
     std::string out;
     for (char16_t c : s) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     return out;
 }
-inline std::u16string widen(std::string_view s) { return std::u16string(s.begin(), s.end()); }
+inline std::u16string widen(std::string_view s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 // One object of a snapshot.
 struct Seen {
@@ -44,7 +48,7 @@ struct Seen {
 using Snapshot = std::map<std::string, Seen>;
 
 class TreeMachine {
-public:
+  public:
     TreeMachine();
 
     platform::Os& os() { return process_->os(); }
@@ -75,7 +79,7 @@ public:
     // Every file and link id anywhere below the given folders, with how often it occurs.
     std::map<fs::FileId, int> ids_under(const std::vector<std::u16string>& bases) const;
 
-private:
+  private:
     std::unique_ptr<sim::Machine> machine_;
     uint32_t pid_ = 0;
     std::unique_ptr<sim::ProcessOs> process_;

@@ -26,7 +26,7 @@ inline bool is_foreign(const platform::Status& s) {
 }
 
 class TreeOpsTest : public ::testing::Test {
-protected:
+  protected:
     platform::Os& os() { return m.os(); }
     const TreeLayout& layout() const { return m.layout(); }
 

@@ -26,6 +26,7 @@ const std::vector<NamedSid>& well_known() {
             {u"everyone", from(platform::sids::everyone)},
             {u"authenticated_users", from(platform::sids::authenticated_users)},
             {u"user", sim::user_token().user},
+            {u"admin", sim::admin_token().user},
         };
     }();
     return table;

@@ -10,7 +10,8 @@
 namespace holvar::simtool {
 
 // "system", "administrators" (or "admins"), "trustedinstaller", "users",
-// "everyone", "user" (the machine's ordinary interactive user) or a SID string
+// "everyone", "user" (the machine's ordinary interactive user), "admin" (the
+// account of the elevated administrator who runs setup) or a SID string
 // such as "S-1-5-21-1-2-3-1001".
 std::optional<platform::Sid> parse_owner(std::u16string_view name);
 
@@ -18,6 +19,6 @@ std::optional<platform::Sid> parse_owner(std::u16string_view name);
 std::string describe_owner(const platform::Sid& sid);
 
 inline constexpr std::string_view kOwnerNames =
-    "system, administrators, trustedinstaller, users, everyone, user or a SID (S-1-...)";
+    "system, administrators, trustedinstaller, users, everyone, user, admin or a SID (S-1-...)";
 
 }  // namespace holvar::simtool

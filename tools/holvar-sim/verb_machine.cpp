@@ -4,6 +4,7 @@
 #include "machine_file.hpp"
 #include "platform/win_path.hpp"
 #include "printing.hpp"
+#include "show_state.hpp"
 #include "verb_support.hpp"
 #include "verbs.hpp"
 #include "wtf8.hpp"
@@ -75,6 +76,10 @@ ToolResult<int> verb_show(const VerbArgs& args) {
     Walk walk{**machine, {}};
     print_line("files under " + utf16_to_wtf8(top) + ":");
     walk.tree(top, 1);
+    print_processes(**machine);
+    print_mutexes(**machine);
+    print_services(**machine);
+    print_registry(**machine);
     for (const auto& report : walk.reports) {
         const auto bytes = (*machine)->read_file(report);
         print_line("report " + utf16_to_wtf8(report) + ":");

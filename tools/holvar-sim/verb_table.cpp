@@ -70,7 +70,7 @@ std::span<const Verb> verb_table() {
          verb_reboot},
         {"show",
          "MACHINE",
-         "print the tree of C:\\ and the outcome reports in its diagnostics directories",
+         "print the tree of C:\\, processes, mutexes, services, the registry and every report",
          {1, {}, {}, false},
          verb_show},
     }};

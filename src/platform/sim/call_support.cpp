@@ -1,3 +1,4 @@
+#include "platform/sim/sim_processes.hpp"
 #include "platform/sim/call_support.hpp"
 
 #include "platform/sim/namespace_ops.hpp"
@@ -75,6 +76,8 @@ void close_raw_handle(Machine::State& s, uint64_t raw) {
     } else if (h.type == HandleType::mutex) {
         auto m = s.mutexes.find(h.mutex);
         if (m != s.mutexes.end() && --m->second.handles == 0) s.mutexes.erase(m);
+    } else {
+        on_process_object_closed(s, raw, h);
     }
 }
 

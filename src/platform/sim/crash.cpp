@@ -1,5 +1,6 @@
 // Crash and fault injection: what a power cut leaves on disk, and calls that
 // fail on purpose.
+#include "platform/sim/sim_processes.hpp"
 #include "platform/sim/call_support.hpp"
 #include "platform/sim/machine.hpp"
 #include "platform/sim/machine_state.hpp"
@@ -39,6 +40,9 @@ uint64_t Machine::mutating_calls() const {
 uint64_t Machine::boundary_calls() const {
     return state_->boundary_calls;
 }
+size_t Machine::metadata_since_barrier() const {
+    return state_->log.size();
+}
 
 void Machine::crash(const CrashCut& cut) {
     State& s = *state_;
@@ -69,11 +73,13 @@ void Machine::crash(const CrashCut& cut) {
     s.mutexes.clear();
     for (auto it = s.processes.begin(); it != s.processes.end();) {
         if (it->first == 4) {
+            it->second.image_node = 0;
             ++it;
         } else {
             it = s.processes.erase(it);
         }
     }
+    clear_process_model(s);
     s.crash_at = 0;
     s.frozen = false;
 }

@@ -2,6 +2,8 @@
 // installation, volumes, set-up and inspection helpers, processes, the clock.
 #include "platform/sim/machine.hpp"
 
+#include <utility>
+
 #include "platform/sim/call_support.hpp"
 #include "platform/sim/machine_state.hpp"
 #include "platform/sim/names.hpp"
@@ -10,6 +12,7 @@
 #include "platform/sim/sddl.hpp"
 #include "platform/sim/security_model.hpp"
 #include "platform/sim/sim_paths.hpp"
+#include "platform/sim/sim_processes.hpp"
 #include "platform/win_path.hpp"
 
 namespace holvar::sim {
@@ -324,29 +327,20 @@ bool Machine::exists(const std::u16string& path) const {
 
 uint32_t Machine::spawn_process(const std::u16string& image_path, const Token& token,
                                 const std::u16string& current_directory) {
-    uint32_t pid = state_->next_pid;
-    state_->next_pid += 4;
-    state_->processes[pid] = Process{image_path, token, current_directory, true, 0};
-    return pid;
+    // A process started from outside: its program runs when its image holds
+    // one; any other image stays alive until it is ended (the engine in tests).
+    StartSpec spec;
+    spec.image = image_path;
+    spec.token = token;
+    spec.current_directory = current_directory;
+    spec.command_line = u"\"" + image_path + u"\"";
+    spec.plain_image_exits = false;
+    auto pid = start_process(*state_, spec);
+    return pid ? *pid : 0;
 }
 
 void Machine::exit_process(uint32_t pid, uint32_t exit_code) {
-    State& s = *state_;
-    auto it = s.processes.find(pid);
-    if (it == s.processes.end() || !it->second.alive) return;
-    // Mutexes it holds are abandoned first, then its handles close.
-    for (auto& [name, m] : s.mutexes) {
-        if (m.owner != pid) continue;
-        m.owner = 0;
-        m.recursion = 0;
-        m.abandoned = true;
-    }
-    std::vector<uint64_t> raws;
-    for (const auto& [raw, h] : s.handles)
-        if (h.pid == pid) raws.push_back(raw);
-    for (uint64_t raw : raws) close_raw_handle(s, raw);
-    it->second.alive = false;
-    it->second.exit_code = exit_code;
+    end_process(*state_, pid, exit_code);
 }
 
 bool Machine::process_alive(uint32_t pid) const {
@@ -358,7 +352,7 @@ platform::Instant Machine::now() const {
     return state_->clock;
 }
 void Machine::advance(platform::Duration d) {
-    state_->clock += d;
+    advance_clock_to(*state_, state_->clock + d);
 }
 
 void Machine::reboot() {

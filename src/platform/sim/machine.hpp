@@ -142,6 +142,9 @@ class Machine {
     void arm_crash_after(uint64_t n);
     uint64_t mutating_calls() const;  // mutating calls made since construction or load
     uint64_t boundary_calls() const;  // every boundary call made (for calls-per-operation)
+    // Metadata operations made since the last barrier: the cuts a crash image
+    // can take now are 0 to this many (CrashCut::metadata_kept).
+    size_t metadata_since_barrier() const;
     // Replace the live state by what a power cut at this instant leaves on disk:
     // durable metadata up to the last barrier plus `cut.metadata_kept` later
     // operations, file contents as last flushed (or torn), every process gone.

@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <variant>
@@ -16,6 +18,7 @@
 #include "platform/os.hpp"
 #include "platform/security_types.hpp"
 #include "platform/sim/machine.hpp"
+#include "platform/sim/process_model.hpp"
 
 namespace holvar::sim {
 
@@ -91,7 +94,7 @@ struct OpRename {
 };
 using MetaOp = std::variant<OpCreate, OpLink, OpUnlink, OpRename>;
 
-enum class HandleType : uint8_t { file, volume, mutex };
+enum class HandleType : uint8_t { file, volume, mutex, process, thread, token, job, snapshot, pipe };
 
 struct HandleObj {
     uint32_t pid = 0;
@@ -104,6 +107,8 @@ struct HandleObj {
     uint32_t flags = 0;
     uint64_t position = 0;
     Link opened_as;  // the name the object was opened through
+    uint32_t target = 0;  // process, thread, token: the pid; job: the job; pipe: the server pid
+    std::u16string pipe;  // pipe: the folded endpoint name
 };
 
 struct Process {
@@ -112,6 +117,10 @@ struct Process {
     std::u16string current_directory;
     bool alive = true;
     uint32_t exit_code = 0;
+    // The image file mapped while the process lives (0 when it does not
+    // exist): like an open for read and execute sharing read and delete, so it
+    // cannot be written, deleted or replaced, only renamed.
+    NodeId image_node = 0;
 };
 
 struct MutexObj {
@@ -141,8 +150,64 @@ struct RegKey {
     std::map<std::u16string, RegValue> values;  // folded name -> value
 };
 
+// A value that reads back differently from what was stored (a registry
+// filter driver's doing), for readback tests. Live state only.
+struct RegReadFilter {
+    std::u16string key;   // full path, any case
+    std::u16string name;  // any case
+    uint32_t type = REG_SZ;
+    std::vector<uint8_t> data;
+};
+
+// An open key: the process, the key's folded full path and the granted rights.
+struct RegHandleObj {
+    uint32_t pid = 0;
+    std::u16string key;
+    uint32_t access = 0;
+};
+
 struct Registry {
     std::map<std::u16string, RegKey> keys;  // folded full path -> key
+    std::vector<RegReadFilter> filters;
+    std::map<uint64_t, RegHandleObj> handles;  // live only
+};
+
+// One service of the Service Control Manager: its configuration as stored and
+// its status. What its process does is its program's (program_service.hpp).
+struct Service {
+    std::u16string name;  // stored case
+    uint32_t service_type = 0x10;
+    uint32_t start_type = 3;
+    uint32_t error_control = 1;
+    std::u16string binary_path;
+    std::u16string load_order_group;
+    std::vector<std::u16string> dependencies;
+    std::optional<std::u16string> account;
+    std::u16string display_name;
+    std::u16string description;  // empty = none
+    bool marked_for_delete = false;
+    // Status.
+    uint32_t state = 1;  // SERVICE_STOPPED
+    uint32_t pid = 0;
+    uint32_t win32_exit_code = 1077;  // ERROR_SERVICE_NEVER_STARTED
+    uint32_t service_exit_code = 0;
+};
+
+// An open SCM or service handle: the process, the service's folded name
+// (empty for the manager) and the granted rights.
+struct ServiceHandleObj {
+    uint32_t pid = 0;
+    std::u16string service;
+    uint32_t access = 0;
+};
+
+struct ServiceManager {
+    std::map<std::u16string, Service> services;  // folded name -> service
+    std::map<uint64_t, ServiceHandleObj> handles;
+    // Tests only: runs at the start of every service call (after its fault
+    // check), with the call's name, so another program can act between two
+    // calls of the engine. Never saved.
+    std::function<void(Machine::State&, std::string_view call)> on_call;
 };
 
 struct Machine::State {
@@ -162,7 +227,9 @@ struct Machine::State {
     std::map<uint32_t, Process> processes;
     uint32_t next_pid = 1000;
     std::map<std::u16string, MutexObj> mutexes;  // exact name
+    ProcessModel process_model;  // details, jobs, pipes, snapshots, scheduled events
     Registry registry;
+    ServiceManager scm;
 
     // Injection and counting.
     uint64_t boundary_calls = 0;

@@ -6,8 +6,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/sim/sim_processes.hpp"
 #include "platform/sim/machine.hpp"
 #include "platform/sim/machine_state.hpp"
+#include "platform/sim/program_service.hpp"
 #include "platform/sim/names.hpp"
 #include "platform/win_path.hpp"
 
@@ -220,7 +222,10 @@ std::string Machine::to_json() const {
     for (NodeId id : ids) nodes.push_back(node_json(id, s.live.nodes.at(id)));
     j["nodes"] = std::move(nodes);
     json handles = json::array();
-    for (const auto& [raw, h] : s.handles)
+    for (const auto& [raw, h] : s.handles) {
+        // Process, job, token, snapshot and pipe handles belong to a run of
+        // the engine and end with it; they are not kept in the machine file.
+        if (h.type > HandleType::mutex) continue;
         handles.push_back({{"raw", raw},
                            {"pid", h.pid},
                            {"type", static_cast<int>(h.type)},
@@ -232,6 +237,7 @@ std::string Machine::to_json() const {
                            {"flags", h.flags},
                            {"position", h.position},
                            {"opened_as", jlink(h.opened_as)}});
+    }
     j["handles"] = handles;
     json procs = json::array();
     for (const auto& [pid, p] : s.processes) {
@@ -244,7 +250,8 @@ std::string Machine::to_json() const {
                          {"privileges", privs},
                          {"cwd", j16(p.current_directory)},
                          {"alive", p.alive},
-                         {"exit_code", p.exit_code}});
+                         {"exit_code", p.exit_code},
+                         {"image_node", p.image_node}});
     }
     j["processes"] = procs;
     json mutexes = json::array();
@@ -255,6 +262,7 @@ std::string Machine::to_json() const {
                            {"abandoned", m.abandoned},
                            {"admin_only", m.admin_only}});
     j["mutexes"] = mutexes;
+    j["process_model"] = json::parse(process_model_to_json(s));
     json keys = json::array();
     for (const auto& [folded, k] : s.registry.keys) {
         json values = json::array();
@@ -263,6 +271,7 @@ std::string Machine::to_json() const {
         keys.push_back({{"path", j16(k.path)}, {"values", values}});
     }
     j["registry"] = keys;
+    j["services"] = json::parse(services_to_json(s));
     return j.dump();
 }
 
@@ -311,6 +320,16 @@ Result<std::unique_ptr<Machine>> Machine::from_json(const std::string& text) {
             }
             require(n.kind == NodeKind::file || n.links.size() <= 1);
         }
+        // Every name leads up to a volume root: no directory is its own ancestor.
+        for (const auto& [id, n] : s.live.nodes) {
+            NodeId at = id;
+            size_t steps = 0;
+            while (!s.live.nodes.at(at).links.empty()) {
+                at = s.live.nodes.at(at).links.front().parent;
+                require(++steps <= s.live.nodes.size());
+            }
+            require(at == id || s.volumes.at(s.live.nodes.at(at).volume).root == at);
+        }
         for (const auto& jp : j.at("processes")) {
             Process p;
             p.image = u16(jp.at("image"));
@@ -320,8 +339,17 @@ Result<std::unique_ptr<Machine>> Machine::from_json(const std::string& text) {
             p.current_directory = u16(jp.at("cwd"));
             p.alive = jp.at("alive").get<bool>();
             p.exit_code = jp.at("exit_code").get<uint32_t>();
+            p.image_node = jp.at("image_node").get<NodeId>();
+            if (p.image_node != 0) {
+                auto image = s.live.nodes.find(p.image_node);
+                require(p.alive && image != s.live.nodes.end() &&
+                        image->second.kind == NodeKind::file);
+                ++image->second.open_handles;
+            }
             s.processes[jp.at("pid").get<uint32_t>()] = std::move(p);
         }
+        if (j.contains("process_model")) process_model_from_json(s, j.at("process_model").dump());
+        if (j.contains("services")) services_from_json(s, j.at("services").dump());
         for (const auto& jm : j.at("mutexes")) {
             MutexObj mx;
             mx.owner = jm.at("owner").get<uint32_t>();

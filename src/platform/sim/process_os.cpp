@@ -9,6 +9,7 @@
 #include "platform/sim/sim_calls.hpp"
 #include "platform/sim/sim_paths.hpp"
 #include "platform/sim/sim_pipes.hpp"
+#include "platform/sim/sim_process_calls.hpp"
 #include "platform/sim/sim_registry.hpp"
 #include "platform/sim/sim_restart_manager.hpp"
 #include "platform/sim/sim_services.hpp"
@@ -174,6 +175,29 @@ struct ProcessOs::Impl final : Files, Security, Sync, Clock, Processes, HandleCl
         return encode_security_descriptor(*parts);
     }
 
+    Result<Handle> open_process_token(const Handle* process, uint32_t access) override {
+        if (auto e = enter("open_process_token")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_open_process_token(c, process, access);
+    }
+    Result<TokenInformation> get_token_information(const Handle& token, uint32_t info_class,
+                                                   uint32_t buffer_bytes) override {
+        if (auto e = enter("get_token_information")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_get_token_information(c, token, info_class, buffer_bytes);
+    }
+    Result<uint64_t> lookup_privilege_value(const std::u16string& name) override {
+        if (auto e = enter("lookup_privilege_value")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_lookup_privilege_value(c, name);
+    }
+    Result<uint32_t> adjust_token_privileges(const Handle& token, uint64_t luid,
+                                             uint32_t attributes) override {
+        if (auto e = enter("adjust_token_privileges")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_adjust_token_privileges(c, token, luid, attributes);
+    }
+
     // ---- Sync
     Result<CreatedMutex> create_mutex(const std::u16string& name, bool initial_owner) override {
         if (auto e = enter("create_mutex")) return std::unexpected(*e);
@@ -204,6 +228,68 @@ struct ProcessOs::Impl final : Files, Security, Sync, Clock, Processes, HandleCl
     uint32_t get_current_process_id() override {
         ++machine.state().boundary_calls;
         return pid;
+    }
+    Result<Handle> create_toolhelp32_snapshot(uint32_t flags, uint32_t target) override {
+        if (auto e = enter("create_toolhelp32_snapshot")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_create_toolhelp32_snapshot(c, flags, target);
+    }
+    Result<ProcessEntry32> process32_first(const Handle& snapshot) override {
+        if (auto e = enter("process32_first")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_process32_next(c, snapshot, true);
+    }
+    Result<ProcessEntry32> process32_next(const Handle& snapshot) override {
+        if (auto e = enter("process32_next")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_process32_next(c, snapshot, false);
+    }
+    Result<Handle> open_process(uint32_t access, bool inherit, uint32_t target) override {
+        (void)inherit;  // the simulated machine starts no child that inherits handles
+        if (auto e = enter("open_process")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_open_process(c, access, target);
+    }
+    Result<std::u16string> query_full_process_image_name(const Handle& process, uint32_t flags,
+                                                         uint32_t units) override {
+        if (auto e = enter("query_full_process_image_name")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_query_full_process_image_name(c, process, flags, units);
+    }
+    Status terminate_process(const Handle& process, uint32_t exit_code) override {
+        if (auto e = enter("terminate_process")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_terminate_process(c, process, exit_code);
+    }
+    Result<uint32_t> get_exit_code_process(const Handle& process) override {
+        if (auto e = enter("get_exit_code_process")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_get_exit_code_process(c, process);
+    }
+    Result<SizedText> get_system_windows_directory(uint32_t units) override {
+        if (auto e = enter("get_system_windows_directory")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_get_system_windows_directory(c, units);
+    }
+    Result<Handle> create_job_object() override {
+        if (auto e = enter("create_job_object")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_create_job_object(c);
+    }
+    Status set_job_extended_limit(const Handle& job, uint32_t limit_flags) override {
+        if (auto e = enter("set_job_extended_limit")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_set_job_extended_limit(c, job, limit_flags);
+    }
+    Status terminate_job_object(const Handle& job, uint32_t exit_code) override {
+        if (auto e = enter("terminate_job_object")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_terminate_job_object(c, job, exit_code);
+    }
+    Result<CreatedProcess> create_process(const CreateProcessRequest& request) override {
+        if (auto e = enter("create_process")) return std::unexpected(*e);
+        auto c = caller();
+        return sim_create_process(c, request);
     }
 
     // ---- HandleCloser: a handle of this process; after a crash, or once the

@@ -48,6 +48,50 @@ bool reg_delete_value(Registry& r, const std::u16string& key, const std::u16stri
     return k != nullptr && k->values.erase(fold_name(name)) > 0;
 }
 
+bool reg_delete_tree(Registry& r, const std::u16string& path) {
+    std::u16string folded = fold_name(path);
+    if (!r.keys.count(folded)) return false;
+    std::u16string below = folded + u"\\";
+    for (auto it = r.keys.begin(); it != r.keys.end();) {
+        if (it->first == folded || it->first.compare(0, below.size(), below) == 0) {
+            it = r.keys.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return true;
+}
+
+std::optional<RegValue> reg_read_value(const Registry& r, const std::u16string& key,
+                                       const std::u16string& name) {
+    const RegValue* v = reg_find_value(r, key, name);
+    if (v == nullptr) return std::nullopt;
+    RegValue out = *v;
+    for (const RegReadFilter& f : r.filters) {
+        if (names_equal(f.key, key) && names_equal(f.name, name)) {
+            out.type = f.type;
+            out.data = f.data;
+        }
+    }
+    return out;
+}
+
+void reg_add_read_filter(Registry& r, const std::u16string& key, const std::u16string& name,
+                         uint32_t type, std::vector<uint8_t> data) {
+    r.filters.push_back(RegReadFilter{key, name, type, std::move(data)});
+}
+
+std::vector<uint8_t> sz_bytes(const std::u16string& text) {
+    std::vector<uint8_t> out;
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+    return out;
+}
+
 std::vector<uint8_t> multi_sz_bytes(const std::vector<std::u16string>& strings) {
     std::vector<uint8_t> out;
     auto put = [&](char16_t c) {

@@ -24,6 +24,16 @@ void reg_set_value(Registry& r, const std::u16string& key, const std::u16string&
 const RegValue* reg_find_value(const Registry& r, const std::u16string& key,
                                const std::u16string& name);
 bool reg_delete_value(Registry& r, const std::u16string& key, const std::u16string& name);
+// Deletes a key with every key below it; false when it does not exist.
+bool reg_delete_tree(Registry& r, const std::u16string& path);
+// The value as a reader sees it: a matching read filter replaces it.
+std::optional<RegValue> reg_read_value(const Registry& r, const std::u16string& key,
+                                       const std::u16string& name);
+// Makes one value read back as (type, data) from now on.
+void reg_add_read_filter(Registry& r, const std::u16string& key, const std::u16string& name,
+                         uint32_t type, std::vector<uint8_t> data);
+// The text as REG_SZ bytes: UTF-16LE with its terminating NUL.
+std::vector<uint8_t> sz_bytes(const std::u16string& text);
 
 // REG_MULTI_SZ bytes: each string as UTF-16LE with its NUL, then one more NUL.
 std::vector<uint8_t> multi_sz_bytes(const std::vector<std::u16string>& strings);

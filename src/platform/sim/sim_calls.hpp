@@ -71,6 +71,8 @@ bool access_allowed(const Machine::State& s, const Token& t, NodeId node, NodeId
 // Whether an open with `access`/`share` conflicts with the object's other open
 // handles. Only opens that read, write, execute or delete take part.
 bool share_conflict(const Machine::State& s, NodeId node, uint32_t access, uint32_t share);
+// Whether a live process runs from the object (its image is mapped).
+bool is_running_image(const Machine::State& s, NodeId node);
 // Whether every open handle of the object lets it be deleted or renamed over.
 bool all_handles_share_delete(const Machine::State& s, NodeId node);
 // The owner, group and DACL of a new object under `parent`.

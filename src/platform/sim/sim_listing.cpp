@@ -43,10 +43,13 @@ Result<std::vector<FindData>> sim_find_files(Caller& c, const std::u16string& pa
         return win32_error(win32::access_denied);
     std::vector<FindData> out;
     if (s.volumes.at(d.volume).root != *t->node) {
-        for (const char16_t* dot : {u".", u".."})
-            if (wildcard_match(mask, dot)) out.push_back(entry_of(d, dot));
-        if (!out.empty()) out.back().file_attributes = FILE_ATTRIBUTE_DIRECTORY;
-        if (!out.empty()) out.front().file_attributes = node_attributes(d);
+        // "." is the directory itself; ".." is reported as a plain directory.
+        if (wildcard_match(mask, u".")) out.push_back(entry_of(d, u"."));
+        if (wildcard_match(mask, u"..")) {
+            out.push_back(entry_of(d, u".."));
+            out.back().file_attributes = FILE_ATTRIBUTE_DIRECTORY;
+            out.back().reserved0 = 0;
+        }
     }
     for (const auto& [folded, id] : d.children) {
         const Node& n = s.live.nodes.at(id);

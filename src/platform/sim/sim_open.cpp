@@ -7,6 +7,7 @@
 #include "platform/sim/security_model.hpp"
 #include "platform/sim/sim_calls.hpp"
 #include "platform/sim/sim_paths.hpp"
+#include "platform/sim/sim_process_calls.hpp"
 
 namespace holvar::sim {
 
@@ -45,6 +46,11 @@ bool access_allowed(const Machine::State& s, const Token& t, NodeId node, NodeId
 // synchronisation are not recorded and never conflict.
 bool share_conflict(const Machine::State& s, NodeId node, uint32_t access, uint32_t share) {
     if ((access & kShared) == 0) return false;
+    // A running image: read and executed, shared for reading and deletion.
+    if ((access & kWriteish) || !(share & FILE_SHARE_READ)) {
+        for (const auto& [pid, p] : s.processes)
+            if (p.alive && p.image_node == node) return true;
+    }
     for (const auto& [raw, h] : s.handles) {
         if (h.type != HandleType::file || h.node != node || (h.access & kShared) == 0) continue;
         if ((access & kReadish) && !(h.share & FILE_SHARE_READ)) return true;
@@ -57,7 +63,14 @@ bool share_conflict(const Machine::State& s, NodeId node, uint32_t access, uint3
     return false;
 }
 
+bool is_running_image(const Machine::State& s, NodeId node) {
+    for (const auto& [pid, p] : s.processes)
+        if (p.alive && p.image_node == node) return true;
+    return false;
+}
+
 bool all_handles_share_delete(const Machine::State& s, NodeId node) {
+    if (is_running_image(s, node)) return false;  // a mapped image cannot be replaced
     for (const auto& [raw, h] : s.handles)
         if (h.type == HandleType::file && h.node == node && (h.access & kShared) &&
             !(h.share & FILE_SHARE_DELETE))
@@ -80,7 +93,6 @@ Status apply_new_security(const Machine::State& s, const Token& t, NodeId parent
     if (parts->owner) {
         // Only a SID the token may own objects as: its user, or Administrators
         // when elevated (SeRestorePrivilege is not enabled by the engine).
-        auto sids = token_sids(t);
         bool may = *parts->owner == t.user ||
                    (*parts->owner == administrators_sid() && token_is_admin(t)) ||
                    (*parts->owner == system_sid() && t.user == system_sid());
@@ -111,7 +123,10 @@ Result<Handle> sim_create_file(Caller& c, const std::u16string& path, uint32_t a
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return win32_error(win32::invalid_parameter);
     const Token& token = c.process().token;
-    uint32_t desired = map_generic_file(access) & ~kMaximumAllowed;
+    // CreateFileW always asks for SYNCHRONIZE and FILE_READ_ATTRIBUTES too, so
+    // every handle it returns can be waited on and have its attributes read.
+    uint32_t desired =
+        (map_generic_file(access) & ~kMaximumAllowed) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
     bool follow = (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
     auto t = resolve_path(s, path, c.process().current_directory, follow);
     if (!t) return std::unexpected(t.error());
@@ -128,7 +143,12 @@ Result<Handle> sim_create_file(Caller& c, const std::u16string& path, uint32_t a
         h.flags = flags;
         return make_handle(c, std::move(h));
     }
-    if (t->kind == Target::Kind::other_device) return win32_error(win32::file_not_found);
+    if (t->kind == Target::Kind::other_device) {
+        // The named-pipe namespace: a client connects to a served endpoint.
+        if (t->device.size() > 5 && fold_name(t->device.substr(0, 5)) == u"PIPE\\")
+            return sim_open_pipe(c, t->device.substr(5), access, flags);
+        return win32_error(win32::file_not_found);
+    }
 
     bool changed = false;
     NodeId id = 0;
@@ -136,8 +156,7 @@ Result<Handle> sim_create_file(Caller& c, const std::u16string& path, uint32_t a
         id = *t->node;
         Node& n = s.live.nodes.at(id);
         if (disposition == CREATE_NEW) return win32_error(win32::file_exists);
-        bool dir_like = n.kind == NodeKind::directory || is_directory_like(n);
-        if (dir_like) {
+        if (is_directory_like(n)) {
             // A directory (or a link to one, opened as itself) needs backup semantics.
             if (!(flags & FILE_FLAG_BACKUP_SEMANTICS)) return win32_error(win32::access_denied);
             if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)

@@ -58,12 +58,13 @@ std::u16string root_of(const std::u16string& cwd) {
 // ".." removes the component before it but never eats into the root ("C:\",
 // "\\server\share", "\\.\"); a component ending in a single "." loses it; the
 // last component loses all trailing dots and spaces unless the path ends with
-// a separator (which is kept); "\\?\" paths are returned untouched; "C:x" is
-// relative to the current directory when that is on C:, else to "C:\".
+// a separator (which is kept); "C:x" is relative to the current directory when
+// that is on C:, else to "C:\". A "\\?\" path keeps its prefix and is
+// normalised after it like a "\\.\" path: only GetFullPathNameW does that,
+// every other call takes such a path as written.
 Result<std::u16string> full_path_name(std::u16string path, const std::u16string& cwd) {
     if (auto nul = path.find(u'\0'); nul != std::u16string::npos) path.resize(nul);
     if (path.empty()) return win32_error(win32::invalid_name);
-    if (path.size() >= 4 && path.compare(0, 4, u"\\\\?\\") == 0) return path;
     for (char16_t& c : path)
         if (c == u'/') c = u'\\';
 
@@ -252,7 +253,9 @@ Result<Target> walk_components(const Machine::State& s, uint32_t volume,
 
 Result<Target> walk(const Machine::State& s, const std::u16string& path, const std::u16string& cwd,
                     bool follow_last, int depth) {
-    auto full = full_path_name(path, cwd);
+    // Every call but GetFullPathNameW passes a "\\?\" path through untouched.
+    bool verbatim_input = path.size() >= 4 && path.compare(0, 4, u"\\\\?\\") == 0;
+    auto full = verbatim_input ? Result<std::u16string>(path) : full_path_name(path, cwd);
     if (!full) return std::unexpected(full.error());
     auto parsed = parse_full(*full);
     if (!parsed) return std::unexpected(parsed.error());

@@ -13,6 +13,8 @@ public:
     SimPipes(Machine& machine, uint32_t pid, platform::HandleCloser& closer)
         : machine_(machine), pid_(pid), closer_(closer) {}
 
+    platform::Result<uint32_t> get_named_pipe_server_process_id(
+        const platform::Handle& pipe) override;
 
 private:
     // Counts the call and answers an injected fault, or a call from a process

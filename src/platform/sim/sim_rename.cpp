@@ -135,6 +135,8 @@ Status sim_set_disposition_info_ex(Caller& c, const Handle& h, uint32_t flags) {
     if ((n.attributes & FILE_ATTRIBUTE_READONLY) &&
         !(flags & FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE))
         return win32_error(win32::access_denied);
+    // STATUS_CANNOT_DELETE: the image of a running process stays until it exits.
+    if (is_running_image(s, obj->node)) return win32_error(win32::access_denied);
     Link l = acting_link(n, obj->opened_as);
     if (!posix) {
         n.delete_pending = l;  // the name goes when the last handle closes

@@ -1,7 +1,11 @@
 // Named mutexes: owned by a process, recursive for their owner, abandoned when
 // the owner ends while holding them.
+#include <algorithm>
+
+#include "platform/sim/sim_process_calls.hpp"
 #include "platform/sim/security_model.hpp"
 #include "platform/sim/sim_calls.hpp"
+#include "platform/sim/sim_processes.hpp"
 
 namespace holvar::sim {
 
@@ -67,12 +71,19 @@ Result<CreatedMutex> sim_create_mutex(Caller& c, const std::u16string& name, boo
 Result<uint32_t> sim_wait_for_single_object(Caller& c, const Handle& h, uint32_t timeout_ms) {
     Machine::State& s = c.s;
     HandleObj* obj = find_handle(c, h);
+    if (obj != nullptr && (obj->type == HandleType::process || obj->type == HandleType::thread))
+        return sim_wait_for_process_handle(c, *obj, timeout_ms);
     if (obj == nullptr || obj->type != HandleType::mutex) return win32_error(win32::invalid_handle);
-    MutexObj& m = s.mutexes.at(obj->mutex);
-    if (auto r = try_acquire(m, c.pid)) return *r;
+    const std::u16string name = obj->mutex;
+    if (auto r = try_acquire(s.mutexes.at(name), c.pid)) return *r;
     if (timeout_ms == INFINITE) return fail(ErrorKind::other, "wait would never end");
-    s.clock += std::chrono::milliseconds(timeout_ms);
-    if (auto r = try_acquire(m, c.pid)) return *r;
+    // Time passes in small steps so that a holder ending on the way (a
+    // scheduled event) hands the mutex over before the timeout.
+    const Instant deadline = s.clock + std::chrono::milliseconds(timeout_ms);
+    while (s.clock < deadline) {
+        advance_clock_to(s, std::min<Instant>(deadline, s.clock + std::chrono::milliseconds(10)));
+        if (auto r = try_acquire(s.mutexes.at(name), c.pid)) return *r;
+    }
     return uint32_t{WAIT_TIMEOUT};
 }
 

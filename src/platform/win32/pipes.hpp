@@ -1,4 +1,4 @@
-// Calls to named pipes beyond opening them with CreateFileW, through the real Windows API.
+// Named pipes beyond opening them with CreateFileW, through the real Windows calls.
 #pragma once
 
 #include "platform/os.hpp"
@@ -7,10 +7,10 @@ namespace holvar::win32 {
 
 class Win32Pipes final : public platform::Pipes {
   public:
-    explicit Win32Pipes(platform::HandleCloser& closer) : closer_(closer) {}
+    explicit Win32Pipes(platform::HandleCloser&) {}
 
-  private:
-    [[maybe_unused]] platform::HandleCloser& closer_;  // closes the handles these calls open
+    platform::Result<uint32_t> get_named_pipe_server_process_id(
+        const platform::Handle& pipe) override;
 };
 
 }  // namespace holvar::win32

@@ -1,4 +1,4 @@
-// Calls to the Restart Manager, through the real Windows API.
+// The Restart Manager through the real Windows calls.
 #pragma once
 
 #include "platform/os.hpp"
@@ -7,10 +7,13 @@ namespace holvar::win32 {
 
 class Win32RestartManager final : public platform::RestartManager {
   public:
-    explicit Win32RestartManager(platform::HandleCloser& closer) : closer_(closer) {}
+    explicit Win32RestartManager(platform::HandleCloser&) {}
 
-  private:
-    [[maybe_unused]] platform::HandleCloser& closer_;  // closes the handles these calls open
+    platform::Result<uint32_t> rm_start_session() override;
+    platform::Status rm_register_resources(uint32_t session,
+                                           const std::vector<std::u16string>& files) override;
+    platform::RmList rm_get_list(uint32_t session, uint32_t capacity) override;
+    platform::Status rm_end_session(uint32_t session) override;
 };
 
 }  // namespace holvar::win32

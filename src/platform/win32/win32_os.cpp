@@ -4,7 +4,9 @@ namespace holvar::win32 {
 
 Win32Os::Win32Os()
     : files_(closer_),
+      security_(closer_),
       sync_(closer_),
+      processes_(closer_),
       services_(closer_),
       registry_(closer_),
       restart_manager_(closer_),

@@ -19,6 +19,10 @@
 #include <sddl.h>
 // clang-format on
 
+// Generic-name aliases of the W calls that share a name with a record of the
+// boundary; the code here calls the W names.
+#undef QueryServiceConfig
+
 #include <cstdint>
 #include <string>
 #include <string_view>

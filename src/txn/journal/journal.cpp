@@ -6,12 +6,25 @@ namespace holvar::txn::journal {
 
 namespace {
 
-constexpr std::array<std::string_view, mark_kind_count> mark_names = {
-    "planned",         "root_created",          "fenced",           "placing",
-    "configured",      "committed",             "finalizing",       "finalized",
-    "rolling_back",    "rolled_back",           "service_deleted",  "service_delete_pending",
-    "runtime_retired", "maintenance_done",      "tree_done",        "registry_done",
-    "uninstall_key_deleted", "root_done",       "aborted"};
+constexpr std::array<std::string_view, mark_kind_count> mark_names = {"planned",
+                                                                      "root_created",
+                                                                      "fenced",
+                                                                      "placing",
+                                                                      "configured",
+                                                                      "committed",
+                                                                      "finalizing",
+                                                                      "finalized",
+                                                                      "rolling_back",
+                                                                      "rolled_back",
+                                                                      "service_deleted",
+                                                                      "service_delete_pending",
+                                                                      "runtime_retired",
+                                                                      "maintenance_done",
+                                                                      "tree_done",
+                                                                      "registry_done",
+                                                                      "uninstall_key_deleted",
+                                                                      "root_done",
+                                                                      "aborted"};
 
 }  // namespace
 
@@ -48,7 +61,9 @@ Op Op::mkdir(std::u16string rel) {
     return op;
 }
 
-std::string_view mark_name(MarkKind kind) { return mark_names[static_cast<size_t>(kind)]; }
+std::string_view mark_name(MarkKind kind) {
+    return mark_names[static_cast<size_t>(kind)];
+}
 
 std::optional<MarkKind> mark_from_name(std::string_view name) {
     for (size_t i = 0; i < mark_names.size(); ++i) {
@@ -90,7 +105,8 @@ std::optional<JournalDefect> validate_journal(const Journal& j) {
         return JournalDefect{JournalProblem::corrupt, "purge outside a removal"};
     }
     for (size_t i = 0; i < j.ops.size(); ++i) {
-        if (j.ops[i].seq != i) return JournalDefect{JournalProblem::corrupt, "operation out of sequence"};
+        if (j.ops[i].seq != i)
+            return JournalDefect{JournalProblem::corrupt, "operation out of sequence"};
     }
     return std::nullopt;
 }

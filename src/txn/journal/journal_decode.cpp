@@ -32,9 +32,18 @@ enum Field : uint8_t {
     field_count
 };
 
-constexpr std::array<std::string_view, field_count> field_names = {
-    "format", "kind",  "txid",    "engine_version", "root", "stage", "scm_before",
-    "service_running_before", "generated_before", "options", "ops", "marks"};
+constexpr std::array<std::string_view, field_count> field_names = {"format",
+                                                                   "kind",
+                                                                   "txid",
+                                                                   "engine_version",
+                                                                   "root",
+                                                                   "stage",
+                                                                   "scm_before",
+                                                                   "service_running_before",
+                                                                   "generated_before",
+                                                                   "options",
+                                                                   "ops",
+                                                                   "marks"};
 
 // The nesting a field's value may have: records hold at most a list of texts.
 constexpr size_t field_max_depth = 2;
@@ -49,7 +58,6 @@ enum OpKey : uint8_t { k_op = 1, k_seq = 2, k_rel = 4, k_old = 8, k_new = 16, k_
 // One operation object as its keys arrive.
 struct OpAccumulator {
     uint8_t seen = 0;
-    OpType type = OpType::mkdir;
     Op op;
     std::string_view error;  // first problem in this object
 
@@ -89,7 +97,7 @@ struct OpAccumulator {
 };
 
 class JournalHandler {
-public:
+  public:
     // ---- results
     bool not_object = false;
     bool duplicate_field = false;
@@ -106,7 +114,8 @@ public:
     bool null() { return scalar(nullptr); }
     bool boolean(bool v) { return scalar(v); }
     bool number_integer(json::number_integer_t v) {
-        if (mode_ == Mode::op_object) return op_number(v < 0 ? std::nullopt : std::optional(static_cast<uint64_t>(v)));
+        if (mode_ == Mode::op_object)
+            return op_number(v < 0 ? std::nullopt : std::optional(static_cast<uint64_t>(v)));
         return scalar(v);
     }
     bool number_unsigned(json::number_unsigned_t v) {
@@ -147,7 +156,7 @@ public:
         return false;
     }
 
-private:
+  private:
     enum class Mode : uint8_t {
         start,      // before the document
         top,        // in the top-level object, between fields
@@ -486,7 +495,8 @@ std::expected<Journal, JournalDefect> assemble(JournalHandler& h) {
     uint64_t format_value = format.get<uint64_t>();
     if (format_value > 0xFFFFFFFFu) return std::unexpected(corrupt("invalid format"));
     if (format_value != journal_format) {
-        return std::unexpected(JournalDefect{JournalProblem::unsupported, "unsupported journal format"});
+        return std::unexpected(
+            JournalDefect{JournalProblem::unsupported, "unsupported journal format"});
     }
 
     // Step 3: the twelve fields, no others, each of its shape.
@@ -558,7 +568,8 @@ std::expected<Journal, JournalDefect> assemble(JournalHandler& h) {
         return std::unexpected(corrupt("invalid options"));
     }
     const json* purge = member(options, "purge_session_vault");
-    if (purge == nullptr || !purge->is_boolean()) return std::unexpected(corrupt("invalid options"));
+    if (purge == nullptr || !purge->is_boolean())
+        return std::unexpected(corrupt("invalid options"));
     j.options.purge_session_vault = purge->get<bool>();
 
     // Step 5: the operations, already decoded while they streamed by.

@@ -68,12 +68,12 @@ std::u16string journal_file(const std::u16string& stage_dir) {
     return pf::join_path(journal_directory(stage_dir), u"txn.json");
 }
 
-pf::Status append_mark(pf::Os& os, const std::u16string& stage_dir, std::optional<Journal>& slot,
+pf::Status append_mark(pf::Os& os, const std::u16string& stage_dir, Journal* journal,
                        const Mark& mark) {
-    if (!slot) return pf::invalid_input("missing journal");
-    slot->marks.push_back(mark);
-    auto written = persist(os, stage_dir, *slot);
-    if (!written) slot->marks.pop_back();
+    if (journal == nullptr) return pf::invalid_input("missing journal");
+    journal->marks.push_back(mark);
+    auto written = persist(os, stage_dir, *journal);
+    if (!written) journal->marks.pop_back();
     return written;
 }
 

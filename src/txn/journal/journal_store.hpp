@@ -17,13 +17,19 @@ namespace holvar::txn::journal {
 std::u16string journal_directory(const std::u16string& stage_dir);
 std::u16string journal_file(const std::u16string& stage_dir);
 
-// Pushes `mark` onto the journal held in `slot` and rewrites txn.json with the
-// whole journal (through "txn.json.tmp", flushed, moved over with write-through).
-// On any failure the mark is popped again, so memory and disk keep agreeing:
-// invalid input "missing journal" for an empty slot, "invalid journal" when it
-// fails validation, or the Win32 error of the folder creation or the write.
-platform::Status append_mark(platform::Os& os, const std::u16string& stage_dir,
-                             std::optional<Journal>& slot, const Mark& mark);
+// Pushes `mark` onto `journal` and rewrites txn.json with the whole journal
+// (through "txn.json.tmp", flushed, moved over with write-through). On any
+// failure the mark is popped again, so memory and disk keep agreeing: invalid
+// input "missing journal" when there is no journal (null), "invalid journal"
+// when it fails validation, or the Win32 error of the folder creation or the
+// write. The journal is the transaction context's; any slot that can hand out
+// a pointer to it will do.
+platform::Status append_mark(platform::Os& os, const std::u16string& stage_dir, Journal* journal,
+                             const Mark& mark);
+inline platform::Status append_mark(platform::Os& os, const std::u16string& stage_dir,
+                                    std::optional<Journal>& slot, const Mark& mark) {
+    return append_mark(os, stage_dir, slot ? &*slot : nullptr, mark);
+}
 
 // Why a journal could not be read: the file's error (a missing file is the
 // not-found Win32 error), or the defect that decoding found.

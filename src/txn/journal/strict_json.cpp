@@ -35,8 +35,12 @@ bool JsonDomBuilder::open(nlohmann::json empty) {
     return true;
 }
 
-bool JsonDomBuilder::start_object() { return open(nlohmann::json::object()); }
-bool JsonDomBuilder::start_array() { return open(nlohmann::json::array()); }
+bool JsonDomBuilder::start_object() {
+    return open(nlohmann::json::object());
+}
+bool JsonDomBuilder::start_array() {
+    return open(nlohmann::json::array());
+}
 
 bool JsonDomBuilder::key(std::string& name) {
     if (failure_) return false;

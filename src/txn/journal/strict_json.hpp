@@ -23,7 +23,7 @@ enum class StrictJsonFailure : uint8_t {
 // Builds one JSON value from parser events. Containers may nest `max_depth`
 // levels (a scalar alone is depth 0, an object of scalars depth 1).
 class JsonDomBuilder {
-public:
+  public:
     explicit JsonDomBuilder(size_t max_depth) : max_depth_(max_depth) {}
 
     bool scalar(nlohmann::json value);
@@ -38,7 +38,7 @@ public:
     nlohmann::json& value() { return root_; }
     size_t depth() const { return stack_.size(); }
 
-private:
+  private:
     nlohmann::json* place(nlohmann::json value);
     bool open(nlohmann::json empty);
     bool fail(StrictJsonFailure f) {

@@ -50,8 +50,9 @@ std::expected<std::vector<const Entry*>, PlanError> build_target(
         if (is_covered_by(path, generated)) continue;
 
         size_t cut = path.rfind(u'\\');
-        std::u16string_view parent =
-            cut == std::u16string::npos ? std::u16string_view{} : std::u16string_view(path).substr(0, cut);
+        std::u16string_view parent = cut == std::u16string::npos
+                                         ? std::u16string_view{}
+                                         : std::u16string_view(path).substr(0, cut);
         if (!parent.empty() && !is_component_prefix(parent, checked)) {
             for (size_t pos = path.find(u'\\'); pos != std::u16string::npos;
                  pos = path.find(u'\\', pos + 1)) {

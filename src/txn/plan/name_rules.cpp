@@ -24,7 +24,9 @@ bool is_forbidden_char(char16_t c) {
     }
 }
 
-char16_t ascii_upper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c; }
+char16_t ascii_upper(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? c - u'a' + u'A' : c;
+}
 
 bool upper_equals(std::u16string_view text, std::u16string_view upper) {
     if (text.size() != upper.size()) return false;
@@ -71,9 +73,8 @@ bool is_safe_relative_name(std::u16string_view rel) {
     size_t start = 0;
     for (;;) {
         size_t end = rel.find(u'\\', start);
-        std::u16string_view component =
-            rel.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos
-                                                               : end - start);
+        std::u16string_view component = rel.substr(
+            start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
         if (!is_safe_component(component)) return false;
         if (end == std::u16string_view::npos) return true;
         start = end + 1;

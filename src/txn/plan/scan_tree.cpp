@@ -46,7 +46,8 @@ pf::Result<Frame> open_directory(pf::Os& os, const std::u16string& base, std::u1
 }
 
 // The entry as it is now, checked against what the listing said it was.
-pf::Result<TreeEntry> open_entry(pf::Os& os, const std::u16string& path, const pf::FindData& listed) {
+pf::Result<TreeEntry> open_entry(pf::Os& os, const std::u16string& path,
+                                 const pf::FindData& listed) {
     auto h = fs::open_object(os, path, fs::kProbeAccess, fs::kShareAll);
     if (!h) return std::unexpected(h.error());
     auto identity = fs::read_identity(os, *h);

@@ -76,9 +76,9 @@ pf::Status remove_stale_directories(pf::Os& os, const std::u16string& root,
         dirs = std::move(*fresh);
     }
     auto depth = [](const std::u16string& p) { return std::count(p.begin(), p.end(), u'\\'); };
-    std::stable_sort(dirs.begin(), dirs.end(), [&](const std::u16string& a, const std::u16string& b) {
-        return depth(a) > depth(b);
-    });
+    std::stable_sort(
+        dirs.begin(), dirs.end(),
+        [&](const std::u16string& a, const std::u16string& b) { return depth(a) > depth(b); });
     for (const std::u16string& rel : dirs) {
         if (auto removed = remove_if_empty(os, pf::join_path(root, rel)); !removed) return removed;
     }

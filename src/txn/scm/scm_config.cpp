@@ -29,9 +29,9 @@ std::optional<uint32_t> index_of(const std::array<std::string_view, N>& table,
     return std::nullopt;
 }
 
-constexpr std::array<std::string_view, 8> keys = {
-    "service_type", "start_type", "error_control", "binary_path",
-    "dependencies", "account",    "display_name",  "description"};
+constexpr std::array<std::string_view, 8> keys = {"service_type", "start_type",   "error_control",
+                                                  "binary_path",  "dependencies", "account",
+                                                  "display_name", "description"};
 
 constexpr std::string_view bad_record = "invalid service configuration";
 

@@ -26,8 +26,7 @@ p::Status apply_add(p::Os& os, const TreeLayout& layout, const Op& op, const OpP
     if (t->kind != ObjectKind::absent) return p::foreign_identity();
     // Absent may also mean a folder above the target is no longer a plain
     // directory; the file must not land wherever a link would lead.
-    if (auto plain = require_plain_parents(os, layout.root, paths.components); !plain)
-        return plain;
+    if (auto plain = require_plain_parents(os, layout.root, paths.components); !plain) return plain;
     return fs::verified_rename(os, paths.source, paths.target, ObjectKind::file, op.new_id, false);
 }
 
@@ -36,8 +35,7 @@ p::Status apply_mkdir(p::Os& os, const TreeLayout& layout, const Op& op, const O
     if (!t) return std::unexpected(t.error());
     if (t->kind == ObjectKind::directory) return {};
     if (t->kind != ObjectKind::absent) return p::foreign_identity();
-    if (auto plain = require_plain_parents(os, layout.root, paths.components); !plain)
-        return plain;
+    if (auto plain = require_plain_parents(os, layout.root, paths.components); !plain) return plain;
     auto wide = fs::wide_path(paths.target);
     if (!wide) return std::unexpected(wide.error());
     // No security descriptor: the new folder inherits from the root.

@@ -6,9 +6,10 @@
 #include "txn/fs/resolve_relative.hpp"
 #include "txn/fs/retrying.hpp"
 #include "txn/fs/verify_handle.hpp"
-#include "txn/fs/wide_path.hpp"
+#include "txn/tree/directories.hpp"
 #include "txn/tree/reboot_schedule.hpp"
 #include "txn/tree/trash.hpp"
+#include "txn/tree/tree_layout.hpp"
 
 namespace holvar::txn::tree {
 
@@ -27,15 +28,6 @@ bool starts_with(const Components& path, const Components& prefix) {
     return true;
 }
 
-std::u16string rel_text(const Components& rel) {
-    std::u16string out;
-    for (const std::u16string& c : rel) {
-        if (!out.empty()) out.push_back(u'\\');
-        out += c;
-    }
-    return out;
-}
-
 // One directory of the walk. Its handle stays open (without delete sharing)
 // until the directory itself is deleted or left, so nobody can move it or
 // any folder above it while its entries are deleted by path.
@@ -48,7 +40,7 @@ struct Frame {
 };
 
 class TreeDeleter {
-public:
+  public:
     TreeDeleter(p::Os& os, std::u16string_view trash, fs::RetryBudget& budget, HolderSlot& holders)
         : os_(os), trash_(trash), budget_(budget), holders_(holders) {}
 
@@ -75,7 +67,6 @@ public:
                 continue;
             }
             const p::FindData& entry = frame.entries[frame.next++];
-            if (entry.file_name == u"." || entry.file_name == u"..") continue;
             Components rel = frame.rel;
             rel.push_back(entry.file_name);
             if (is_kept(rel)) continue;
@@ -93,7 +84,7 @@ public:
 
     TreeDeletion take() { return std::move(result_); }
 
-private:
+  private:
     bool is_kept(const Components& rel) const {
         for (const Components& k : kept_)
             if (starts_with(rel, k)) return true;
@@ -105,21 +96,12 @@ private:
         return false;
     }
 
-    p::Result<std::vector<p::FindData>> list(const std::u16string& path) {
-        auto pattern = fs::wide_path(p::join_path(path, u"*"));
-        if (!pattern) return std::unexpected(pattern.error());
-        auto found = os_.files.find_files(*pattern);
-        if (!found && found.error().is_win32(p::win32::file_not_found))
-            return std::vector<p::FindData>{};
-        return found;
-    }
-
     p::Result<Frame> open_base(std::u16string_view base) {
         auto pin = fs::open_object(os_, base, fs::kPinAccess, fs::kPinShare);
         if (!pin) return std::unexpected(pin.error());
         if (auto ok = fs::verify_handle(os_, *pin, ObjectKind::directory, fs::FileId{}, base); !ok)
             return std::unexpected(ok.error());
-        auto entries = list(std::u16string(base));
+        auto entries = list_entries(os_, base);
         if (!entries) return std::unexpected(entries.error());
         return Frame{{}, std::u16string(base), std::move(*pin), std::move(*entries), 0};
     }
@@ -135,10 +117,12 @@ private:
     void enter_directory(Components rel, std::u16string path) {
         auto h = fs::open_directory_for_delete_retrying(os_, path, budget_);
         if (!h) return failed_to_delete(rel, path, h.error(), nullptr, true);
-        if (!verify_entry(*h, path, ObjectKind::directory)) return record(rel, DeletionStatus::failed);
-        auto entries = list(path);
+        if (!verify_entry(*h, path, ObjectKind::directory))
+            return record(rel, DeletionStatus::failed);
+        auto entries = list_entries(os_, path);
         if (!entries) return record(rel, DeletionStatus::failed);
-        stack_.push_back(Frame{std::move(rel), std::move(path), std::move(*h), std::move(*entries), 0});
+        stack_.push_back(
+            Frame{std::move(rel), std::move(path), std::move(*h), std::move(*entries), 0});
     }
 
     void finish_directory(Frame& frame) {
@@ -185,11 +169,11 @@ private:
     void scheduled(const Components& rel, bool ok) {
         if (!ok) return record(rel, DeletionStatus::failed);
         record(rel, DeletionStatus::scheduled);
-        reboot_pending_.push_back(rel_text(rel));
+        reboot_pending_.push_back(join_rel(rel));
     }
 
     void record(const Components& rel, DeletionStatus status) {
-        result_.items.push_back({rel_text(rel), status});
+        result_.items.push_back({join_rel(rel), status});
     }
 
     p::Os& os_;

@@ -26,7 +26,7 @@ struct DeletionItem {
 };
 
 struct TreeDeletion {
-    std::vector<DeletionItem> items;           // one per entry handled, entries before their folder
+    std::vector<DeletionItem> items;  // one per entry handled, entries before their folder
     std::vector<std::u16string> reboot_pending;  // rels left for the next restart
     std::optional<uint32_t> schedule_error;      // the first Win32 error of a scheduling
 };

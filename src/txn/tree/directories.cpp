@@ -37,20 +37,25 @@ p::Status require_plain_parents(p::Os& os, std::u16string_view base,
     return {};
 }
 
-p::Result<std::vector<std::u16string>> list_directory(p::Os& os, std::u16string_view dir) {
+p::Result<std::vector<p::FindData>> list_entries(p::Os& os, std::u16string_view dir) {
     auto pattern = fs::wide_path(p::join_path(dir, u"*"));
     if (!pattern) return std::unexpected(pattern.error());
     auto found = os.files.find_files(*pattern);
     if (!found) {
-        if (found.error().is_win32(p::win32::file_not_found)) return std::vector<std::u16string>{};
+        if (found.error().is_win32(p::win32::file_not_found)) return std::vector<p::FindData>{};
         return std::unexpected(found.error());
     }
+    std::erase_if(*found,
+                  [](const p::FindData& d) { return d.file_name == u"." || d.file_name == u".."; });
+    return found;
+}
+
+p::Result<std::vector<std::u16string>> list_directory(p::Os& os, std::u16string_view dir) {
+    auto entries = list_entries(os, dir);
+    if (!entries) return std::unexpected(entries.error());
     std::vector<std::u16string> names;
-    names.reserve(found->size());
-    for (p::FindData& d : *found) {
-        if (d.file_name == u"." || d.file_name == u"..") continue;
-        names.push_back(std::move(d.file_name));
-    }
+    names.reserve(entries->size());
+    for (p::FindData& d : *entries) names.push_back(std::move(d.file_name));
     return names;
 }
 

@@ -24,8 +24,11 @@ platform::Status ensure_directories(platform::Os& os, std::u16string_view base,
 platform::Status require_plain_parents(platform::Os& os, std::u16string_view base,
                                        std::span<const std::u16string> components);
 
-// The names in a directory, without "." and "..": FindFirstFileExW on
-// dir\*; a listing with no match at all is empty.
+// What a directory lists, without "." and "..": FindFirstFileExW on dir\*;
+// a listing with no match at all is empty.
+platform::Result<std::vector<platform::FindData>> list_entries(platform::Os& os,
+                                                               std::u16string_view dir);
+// The names alone.
 platform::Result<std::vector<std::u16string>> list_directory(platform::Os& os,
                                                              std::u16string_view dir);
 

@@ -6,8 +6,7 @@ namespace holvar::txn::tree {
 
 namespace p = platform;
 
-p::Result<fs::ObjectProbe> read_target(p::Os& os, const TreeLayout& layout,
-                                       const journal::Op& op) {
+p::Result<fs::ObjectProbe> read_target(p::Os& os, const TreeLayout& layout, const journal::Op& op) {
     return fs::resolve_relative(os, layout.root, op.rel);
 }
 

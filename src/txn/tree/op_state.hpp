@@ -37,8 +37,7 @@ fs::ObjectKind leaf_object_kind(journal::LeafKind kind);
 // is the object a retire of the same journal takes from the same path: while
 // that object is still at T, an add or mkdir there has not run either.
 OpState classify_op(const journal::Op& op, const fs::ObjectProbe& target,
-                    const fs::ObjectProbe& slot,
-                    const std::optional<RetiredObject>& retired_here);
+                    const fs::ObjectProbe& slot, const std::optional<RetiredObject>& retired_here);
 
 // The placement check of a committed install: the operation's result is in
 // place (replace and add: T is the new file; retire: R is the old object;

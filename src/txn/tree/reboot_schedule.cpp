@@ -25,7 +25,8 @@ p::Status RebootSchedule::schedule_directory_at_reboot(p::Os& os, std::u16string
     auto names = list_directory(os, directory);
     if (!names) return std::unexpected(names.error());
     for (const std::u16string& name : *names) {
-        if (!is_scheduled(p::join_path(directory, name))) return p::win32_error(p::win32::dir_not_empty);
+        if (!is_scheduled(p::join_path(directory, name)))
+            return p::win32_error(p::win32::dir_not_empty);
     }
     return schedule_delete_at_reboot(os, directory);
 }

@@ -14,7 +14,7 @@
 namespace holvar::txn::tree {
 
 class RebootSchedule {
-public:
+  public:
     // MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT). The path is
     // recorded on success; the first failure's Win32 code is remembered.
     platform::Status schedule_delete_at_reboot(platform::Os& os, std::u16string_view path);
@@ -28,7 +28,7 @@ public:
     const std::vector<std::u16string>& scheduled() const { return scheduled_; }
     std::optional<uint32_t> first_error() const { return first_error_; }
 
-private:
+  private:
     bool is_scheduled(std::u16string_view path) const;
 
     std::vector<std::u16string> scheduled_;

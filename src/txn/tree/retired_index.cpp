@@ -2,6 +2,7 @@
 
 #include "platform/win_path.hpp"
 #include "txn/fs/resolve_relative.hpp"
+#include "txn/tree/tree_layout.hpp"
 
 namespace holvar::txn::tree {
 
@@ -14,12 +15,7 @@ namespace {
 std::optional<std::u16string> canonical_rel(std::u16string_view rel) {
     auto components = fs::split_relative(rel);
     if (!components) return std::nullopt;
-    std::u16string out;
-    for (const std::u16string& c : *components) {
-        if (!out.empty()) out.push_back(u'\\');
-        out += c;
-    }
-    return out;
+    return join_rel(*components);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 namespace holvar::txn::tree {
 
 class RetiredIndex {
-public:
+  public:
     RetiredIndex() = default;
     explicit RetiredIndex(std::span<const journal::Op> ops);
 
@@ -23,7 +23,7 @@ public:
     // as `op`, if the journal has one; none for a retire itself.
     std::optional<RetiredObject> retired_here(const journal::Op& op) const;
 
-private:
+  private:
     struct FoldLess {
         bool operator()(const std::u16string& a, const std::u16string& b) const;
     };

@@ -13,8 +13,8 @@ namespace holvar::txn::tree {
 // Opens `existing` for attributes only, confirms it is the file `id` at that
 // path, and with that handle still open makes `link` a second name of it
 // (a verified hard link). The handle is closed on every path.
-platform::Status link_verified(platform::Os& os, std::u16string_view existing,
-                               const fs::FileId& id, std::u16string_view link);
+platform::Status link_verified(platform::Os& os, std::u16string_view existing, const fs::FileId& id,
+                               std::u16string_view link);
 
 // The rollback folder and the folders above an operation's rollback slot.
 platform::Status ensure_slot_parents(platform::Os& os, const TreeLayout& layout,

@@ -19,7 +19,9 @@ std::u16string decimal(uint64_t value) {
 
 }  // namespace
 
-std::u16string trash_op_name(uint32_t seq) { return u"op-" + decimal(seq); }
+std::u16string trash_op_name(uint32_t seq) {
+    return u"op-" + decimal(seq);
+}
 
 std::u16string trash_dir_entry_name(uint32_t seq, uint64_t n) {
     return u"dir-" + decimal(seq) + u"-" + decimal(n);

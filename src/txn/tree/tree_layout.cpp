@@ -17,6 +17,15 @@ TreeLayout TreeLayout::of(std::u16string_view root, std::u16string_view stage) {
     return layout;
 }
 
+std::u16string join_rel(std::span<const std::u16string> components) {
+    std::u16string out;
+    for (const std::u16string& c : components) {
+        if (!out.empty()) out.push_back(u'\\');
+        out += c;
+    }
+    return out;
+}
+
 std::u16string join_components(std::u16string_view base,
                                std::span<const std::u16string> components) {
     std::u16string path(base);

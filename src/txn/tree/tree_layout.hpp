@@ -40,6 +40,9 @@ struct OpPaths {
 // is not made of normal names, before anything is touched.
 platform::Result<OpPaths> op_paths(const TreeLayout& layout, const journal::Op& op);
 
+// c1\c2\... : a relative path in the journal's form.
+std::u16string join_rel(std::span<const std::u16string> components);
+
 // base\c1\c2\...
 std::u16string join_components(std::u16string_view base,
                                std::span<const std::u16string> components);

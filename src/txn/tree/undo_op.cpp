@@ -49,8 +49,7 @@ p::Status undo_linked(p::Os& os, const OpPaths& paths, const ObjectProbe& r) {
 p::Status undo_retired(p::Os& os, const TreeLayout& layout, const OpPaths& paths,
                        const ObjectProbe& r) {
     // T read absent: make sure that is not because a folder above it became a link.
-    if (auto plain = require_plain_parents(os, layout.root, paths.components); !plain)
-        return plain;
+    if (auto plain = require_plain_parents(os, layout.root, paths.components); !plain) return plain;
     return fs::verified_rename(os, paths.slot, paths.target, r.kind, r.id, false);
 }
 

@@ -1,0 +1,66 @@
+// The trusted path walk: every component of an absolute path, from the volume
+// root to the last name, opened without following links and checked to be a
+// plain directory (or, last, a singly linked file) that only trusted
+// principals own and may change. The handles stay open as the proof: they
+// share only reading, so what was checked stays what was checked.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/os.hpp"
+
+namespace holvar::v3 {
+
+enum class PathWalkReason : uint8_t {
+    not_absolute = 0,
+    bad_prefix = 1,
+    bad_component = 2,
+    open_failed = 5,
+    information_failed = 6,
+    reparse_point = 7,
+    not_a_directory = 8,
+    link_count = 9,
+    security_query_failed = 10,
+    sid_conversion_failed = 11,
+    no_dacl = 12,
+    untrusted_owner = 13,
+    ace_unreadable = 14,
+    untrusted_writer = 15,
+};
+
+struct PathWalkFailure {
+    PathWalkReason reason = PathWalkReason::not_absolute;
+    bool last_component = false;
+    std::optional<uint32_t> win32;
+    friend bool operator==(const PathWalkFailure&, const PathWalkFailure&) = default;
+};
+
+// One handle per component, volume root first; the last is the last component.
+struct PinnedPath {
+    std::vector<platform::Handle> handles;
+    const platform::Handle& last() const { return handles.back(); }
+};
+
+// How each component is opened: READ_CONTROL | FILE_READ_ATTRIBUTES, shared
+// for reading only, never through a link.
+inline constexpr uint32_t kPinAccess = 0x00020080;
+inline constexpr uint32_t kPinShare = platform::FILE_SHARE_READ;
+inline constexpr uint32_t kPinFlags = 0x02200000;
+// The rights that let a principal change an object: on the volume root the
+// right to add files and folders is not counted.
+inline constexpr uint32_t kVolumeRootWriteMask = 0x500D0150;
+inline constexpr uint32_t kWriteMask = 0x500D0156;
+
+std::expected<PinnedPath, PathWalkFailure> walk_trusted_path(platform::Os& os,
+                                                             std::u16string_view path);
+
+// The DACL and owner check of one object (step e of the walk), exposed for the
+// callers that check a single handle.
+std::optional<PathWalkFailure> check_object_security(platform::Os& os, const platform::Handle& h,
+                                                     uint32_t write_mask, bool last);
+
+}  // namespace holvar::v3

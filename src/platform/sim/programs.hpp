@@ -1,0 +1,68 @@
+// Simulated programs: what a process does is read from its image file.
+//
+// An image whose content starts with the marker line "#holvar-sim-program\n"
+// holds, after it, one JSON object describing the program; "kind" names it:
+//
+//   {"kind": "client", "exit_code": 0, "run_ms": 0,
+//    "grandchild": {"image": "C:\\...\\helper.exe", "run_ms": 600000}}
+//     The desktop client. It records the command line and the environment it
+//     was started with (ProcessDetails of its pid), runs `run_ms` of virtual
+//     time and exits with `exit_code`. With "grandchild" it first starts that
+//     image as its own child (in its job, if it has one), which runs for the
+//     grandchild's `run_ms` (absent = until something ends it).
+//
+//   {"kind": "companion", "pipe": "holvar-mihomo", "pipe_instances": 1,
+//    "pipe_deny": false, "pipe_after_ms": 0, "run_ms": null}
+//     The companion engine. Its image is mapped while it runs (as every
+//     process's is: it cannot be written or deleted), optionally serves "\\.\pipe\<pipe>" from
+//     `pipe_after_ms` on (0 instances = every instance busy, deny = refuses
+//     every client), and runs until ended (or for `run_ms`).
+//
+// An image without the marker is no program: started with CreateProcessW it
+// exits 0 at once. An image with the marker whose JSON cannot be read, or
+// whose kind is unknown, does not start (ERROR_BAD_EXE_FORMAT).
+//
+// New kinds (the service, ...) live in files of their own: define a
+// ProgramKind and add one row to the table in programs.cpp.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string_view>
+
+#include "platform/sim/machine_state.hpp"
+
+namespace holvar::sim {
+
+inline constexpr std::string_view kProgramMarker = "#holvar-sim-program\n";
+
+struct ProgramKind {
+    std::string_view name;
+    // The process `pid` has just been created with this program.
+    void (*start)(Machine::State& s, uint32_t pid, const nlohmann::json& description);
+    // One of its scheduled events (other than "exit", which the machine handles) fell due.
+    void (*on_event)(Machine::State& s, uint32_t pid, const Event& e,
+                     const nlohmann::json& description);
+};
+
+const ProgramKind* find_program_kind(std::string_view name);
+
+// The description in an image's bytes: none when there is no marker; a JSON
+// object (possibly discarded, when unreadable) otherwise.
+std::optional<nlohmann::json> program_description(const std::vector<uint8_t>& image_bytes);
+
+// The file's bytes at a path (links followed), if it is a file.
+std::optional<std::vector<uint8_t>> image_bytes(const Machine::State& s,
+                                                const std::u16string& path);
+
+// Helpers for programs.
+// Holds a file open for the process, as its own handle (closed when it ends).
+void hold_file(Machine::State& s, uint32_t pid, const std::u16string& path, uint32_t access,
+               uint32_t share);
+// Schedules the process's exit `after_ms` from now.
+void exit_after(Machine::State& s, uint32_t pid, uint64_t after_ms, uint32_t code);
+
+extern const ProgramKind client_program;
+extern const ProgramKind companion_program;
+
+}  // namespace holvar::sim

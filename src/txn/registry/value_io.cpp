@@ -1,0 +1,54 @@
+#include "txn/registry/value_io.hpp"
+
+#include "txn/journal/text_codec.hpp"
+#include "txn/registry/registry.hpp"
+
+namespace holvar::txn::registry {
+
+using platform::Result;
+
+Result<ValueBytes> read_value(platform::Os& os, const platform::Handle& key,
+                              const std::u16string& name) {
+    auto size = os.registry.reg_query_value(key, name, {});
+    if (!size) return std::unexpected(size.error());
+    ValueBytes out;
+    out.data.resize(size->size);
+    // A zero-length buffer still has to be a buffer: a null one asks for the size only.
+    uint8_t empty = 0;
+    std::span<uint8_t> buffer =
+        out.data.empty() ? std::span<uint8_t>(&empty, 0) : std::span<uint8_t>(out.data);
+    auto got = os.registry.reg_query_value(key, name, buffer);
+    if (!got) return std::unexpected(got.error());
+    out.type = got->type;
+    out.data.resize(std::min<size_t>(got->size, out.data.size()));
+    return out;
+}
+
+std::vector<uint8_t> sz_data(std::u16string_view text) {
+    std::vector<uint8_t> out;
+    out.reserve(text.size() * 2 + 2);
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+    return out;
+}
+
+std::vector<uint8_t> dword_data(uint32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+}
+
+Result<std::u16string> trimmed_root(std::u16string_view root) {
+    if (!journal::is_valid_utf16(root)) return platform::invalid_input("non-Unicode path");
+    while (!root.empty() && root.back() == u'\\') root.remove_suffix(1);
+    return std::u16string(root);
+}
+
+std::u16string protocol_command(std::u16string_view trimmed) {
+    return u"\"" + std::u16string(trimmed) + u"\\holvar-client.exe\" \"%1\"";
+}
+
+}  // namespace holvar::txn::registry
