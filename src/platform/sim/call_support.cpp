@@ -1,5 +1,5 @@
-#include "platform/sim/sim_processes.hpp"
 #include "platform/sim/call_support.hpp"
+#include "platform/sim/sim_processes.hpp"
 
 #include "platform/sim/namespace_ops.hpp"
 
@@ -85,7 +85,8 @@ std::optional<platform::Error> enter_call(Machine::State& s, uint32_t pid, std::
     if (auto fault = begin_call(s, name)) return fault;
     auto it = s.processes.find(pid);
     if (it == s.processes.end() || !it->second.alive)
-        return platform::Error{platform::ErrorKind::win32, platform::win32::invalid_handle, "win32"};
+        return platform::Error{platform::ErrorKind::win32, platform::win32::invalid_handle,
+                               "win32"};
     return std::nullopt;
 }
 

@@ -1,10 +1,10 @@
 // Crash and fault injection: what a power cut leaves on disk, and calls that
 // fail on purpose.
-#include "platform/sim/sim_processes.hpp"
 #include "platform/sim/call_support.hpp"
 #include "platform/sim/machine.hpp"
 #include "platform/sim/machine_state.hpp"
 #include "platform/sim/namespace_ops.hpp"
+#include "platform/sim/sim_processes.hpp"
 
 namespace holvar::sim {
 

@@ -94,7 +94,17 @@ struct OpRename {
 };
 using MetaOp = std::variant<OpCreate, OpLink, OpUnlink, OpRename>;
 
-enum class HandleType : uint8_t { file, volume, mutex, process, thread, token, job, snapshot, pipe };
+enum class HandleType : uint8_t {
+    file,
+    volume,
+    mutex,
+    process,
+    thread,
+    token,
+    job,
+    snapshot,
+    pipe
+};
 
 struct HandleObj {
     uint32_t pid = 0;
@@ -106,7 +116,7 @@ struct HandleObj {
     uint32_t share = 0;
     uint32_t flags = 0;
     uint64_t position = 0;
-    Link opened_as;  // the name the object was opened through
+    Link opened_as;       // the name the object was opened through
     uint32_t target = 0;  // process, thread, token: the pid; job: the job; pipe: the server pid
     std::u16string pipe;  // pipe: the folded endpoint name
 };

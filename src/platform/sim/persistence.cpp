@@ -6,11 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "platform/sim/sim_processes.hpp"
 #include "platform/sim/machine.hpp"
 #include "platform/sim/machine_state.hpp"
-#include "platform/sim/program_service.hpp"
 #include "platform/sim/names.hpp"
+#include "platform/sim/program_service.hpp"
+#include "platform/sim/sim_processes.hpp"
 #include "platform/win_path.hpp"
 
 namespace holvar::sim {

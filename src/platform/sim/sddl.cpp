@@ -1,5 +1,6 @@
 #include "platform/sim/sddl.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -39,6 +40,22 @@ constexpr std::pair<std::u16string_view, uint8_t> kAceFlags[] = {
     {u"ID", platform::INHERITED_ACE},
 };
 
+// A run of two-letter codes ("OICI", "GRGX"), each from `table`, or'ed together.
+template <class T, size_t N>
+Result<T> parse_two_letter_codes(std::u16string_view t,
+                                 const std::pair<std::u16string_view, T> (&table)[N]) {
+    if (t.size() % 2 != 0) return win32_error(win32::invalid_parameter);
+    T bits = 0;
+    for (size_t i = 0; i < t.size(); i += 2) {
+        auto code = t.substr(i, 2);
+        auto it = std::find_if(std::begin(table), std::end(table),
+                               [&](const auto& entry) { return entry.first == code; });
+        if (it == std::end(table)) return win32_error(win32::invalid_parameter);
+        bits = static_cast<T>(bits | it->second);
+    }
+    return bits;
+}
+
 Result<uint32_t> parse_rights(std::u16string_view t) {
     if (t.size() > 2 && t[0] == u'0' && (t[1] == u'x' || t[1] == u'X')) {
         std::string ascii;
@@ -52,33 +69,11 @@ Result<uint32_t> parse_rights(std::u16string_view t) {
             return win32_error(win32::invalid_parameter);
         return v;
     }
-    if (t.size() % 2 != 0) return win32_error(win32::invalid_parameter);
-    uint32_t mask = 0;
-    for (size_t i = 0; i < t.size(); i += 2) {
-        bool found = false;
-        for (auto [name, bits] : kRights)
-            if (t.substr(i, 2) == name) {
-                mask |= bits;
-                found = true;
-            }
-        if (!found) return win32_error(win32::invalid_parameter);
-    }
-    return mask;
+    return parse_two_letter_codes(t, kRights);
 }
 
 Result<uint8_t> parse_ace_flags(std::u16string_view t) {
-    if (t.size() % 2 != 0) return win32_error(win32::invalid_parameter);
-    uint8_t flags = 0;
-    for (size_t i = 0; i < t.size(); i += 2) {
-        bool found = false;
-        for (auto [name, bits] : kAceFlags)
-            if (t.substr(i, 2) == name) {
-                flags |= bits;
-                found = true;
-            }
-        if (!found) return win32_error(win32::invalid_parameter);
-    }
-    return flags;
+    return parse_two_letter_codes(t, kAceFlags);
 }
 
 // "(A;OICI;FA;;;SY)" without the parentheses.

@@ -2,9 +2,9 @@
 // the owner ends while holding them.
 #include <algorithm>
 
-#include "platform/sim/sim_process_calls.hpp"
 #include "platform/sim/security_model.hpp"
 #include "platform/sim/sim_calls.hpp"
+#include "platform/sim/sim_process_calls.hpp"
 #include "platform/sim/sim_processes.hpp"
 
 namespace holvar::sim {
