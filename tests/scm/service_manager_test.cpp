@@ -119,5 +119,16 @@ TEST(ServiceManager, APowerCutStopsTheService) {
     ASSERT_TRUE(scm_wait_running(engine.os(), std::chrono::seconds(30)));
 }
 
+TEST(ServiceManager, ARebootStartsTheAutomaticServiceAgain) {
+    ScmHost host;
+    host.install_running();
+    host.machine->reboot();
+    sim::ProcessOs engine(*host.machine,
+                          host.machine->spawn_process(u"C:\\e.exe", sim::admin_token()));
+    // The service manager started it during boot, as a new process.
+    ASSERT_TRUE(scm_wait_running(engine.os(), std::chrono::seconds(30)));
+    EXPECT_NE(host.service()->pid, 0u);
+}
+
 }  // namespace
 }  // namespace holvar::txn::scm::testing

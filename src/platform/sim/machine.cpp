@@ -8,6 +8,7 @@
 #include "platform/sim/machine_state.hpp"
 #include "platform/sim/names.hpp"
 #include "platform/sim/namespace_ops.hpp"
+#include "platform/sim/program_service.hpp"
 #include "platform/sim/registry_model.hpp"
 #include "platform/sim/sddl.hpp"
 #include "platform/sim/security_model.hpp"
@@ -398,6 +399,8 @@ void Machine::reboot() {
     settle(s);
     std::vector<NodeId> dirty(s.dirty.begin(), s.dirty.end());
     for (NodeId id : dirty) flush_contents(s, id);
+    // Then the service manager starts what is configured to start automatically.
+    start_automatic_services(s);
 }
 
 }  // namespace holvar::sim
