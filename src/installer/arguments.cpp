@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "installer/unicode.hpp"
+#include "platform/unicode.hpp"
 
 namespace holvar::installer {
 
@@ -26,7 +26,7 @@ bool root_acceptable(std::u16string_view root) {
     if (root.find(u'\0') != std::u16string_view::npos) return false;
     // An option where the path belongs. A root that is not valid Unicode
     // passes this test; the drivers refuse it as an unsafe object.
-    if (is_valid_unicode(root) && root.size() >= 2 && root.starts_with(u"--")) return false;
+    if (platform::is_valid_utf16(root) && root.size() >= 2 && root.starts_with(u"--")) return false;
     return true;
 }
 
@@ -43,7 +43,7 @@ std::optional<ParsedArguments> parse_arguments(const std::vector<std::u16string>
     }
     if (!root_acceptable(argv[3])) return std::nullopt;
     parsed.root = argv[3];
-    if (!is_valid_unicode(mode)) return std::nullopt;
+    if (!platform::is_valid_utf16(mode)) return std::nullopt;
     std::optional<Command> command = mode_of(mode);
     if (!command) return std::nullopt;
     if (parsed.purge_session_vault && *command != Command::remove) return std::nullopt;

@@ -1,6 +1,6 @@
 #include "installer/json_writer.hpp"
 
-#include "installer/unicode.hpp"
+#include "platform/unicode.hpp"
 
 namespace holvar::installer {
 
@@ -71,7 +71,7 @@ void JsonWriter::end_array() {
 
 void JsonWriter::key(std::string_view name) {
     separate();
-    escaped(sanitize_utf8(name));
+    escaped(platform::sanitize_utf8(name));
     out_.push_back(':');
     // The member's value follows the colon directly.
     need_comma_ = false;
@@ -85,12 +85,12 @@ void JsonWriter::escaped(std::string_view utf8) {
 
 void JsonWriter::string(std::string_view utf8) {
     separate();
-    escaped(sanitize_utf8(utf8));
+    escaped(platform::sanitize_utf8(utf8));
 }
 
 void JsonWriter::string(std::u16string_view utf16) {
     separate();
-    escaped(to_utf8(utf16));
+    escaped(platform::utf16_to_utf8_lossy(utf16));
 }
 
 void JsonWriter::unsigned_number(uint64_t value) {

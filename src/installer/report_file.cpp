@@ -4,7 +4,7 @@
 
 #include "installer/context.hpp"
 #include "installer/report_json.hpp"
-#include "installer/unicode.hpp"
+#include "platform/unicode.hpp"
 #include "platform/win_path.hpp"
 #include "txn/fs/durable_write.hpp"
 #include "txn/fs/trusted_directory.hpp"
@@ -67,7 +67,8 @@ bool write_outcome_report(Os& os, const std::optional<std::u16string>& stage_dir
                           const std::u16string& diagnostics_dir, const OutcomeReport& report) {
     std::optional<std::u16string> written = write_report_file(os, diagnostics_dir, report);
     if (stage_dir) {
-        std::string line = written ? to_utf8(strip_verbatim(*written)) : std::string("unavailable");
+        std::string line =
+            written ? utf16_to_utf8_lossy(strip_verbatim(*written)) : std::string("unavailable");
         line.push_back('\n');
         // A pointer that cannot be written leaves the report (if any) as the trace.
         (void)txn::fs::write_file_atomically(os, join_path(*stage_dir, diag_pointer_name),

@@ -144,19 +144,6 @@ std::u16string join_path(std::u16string_view base, std::u16string_view name) {
     return out;
 }
 
-bool is_valid_utf16(std::u16string_view text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
-            ++i;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::u16string_view strip_verbatim(std::u16string_view path) {
     if (path.size() >= 4 && path.substr(0, 4) == u"\\\\?\\") return path.substr(4);
     return path;

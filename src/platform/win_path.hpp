@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unicode.hpp"  // is_valid_utf16, which path checks use with these
+
 namespace holvar::platform {
 
 enum class PathPrefix : uint8_t {
@@ -46,10 +48,6 @@ std::optional<std::u16string> file_name(std::u16string_view path);
 std::u16string join_path(std::u16string_view base, std::u16string_view name);
 // A leading "\\?\" removed when present.
 std::u16string_view strip_verbatim(std::u16string_view path);
-
-// Valid UTF-16: every surrogate is part of a high-low pair. Windows names may
-// hold unpaired surrogates; text that must become UTF-8 may not.
-bool is_valid_utf16(std::u16string_view text);
 
 // ASCII-only case folding: A-Z equal a-z, nothing else folds.
 char16_t ascii_lower(char16_t c);

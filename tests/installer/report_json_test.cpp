@@ -5,7 +5,6 @@
 #include "installer/json_writer.hpp"
 #include "installer/outcome.hpp"
 #include "installer/report_json.hpp"
-#include "installer/unicode.hpp"
 
 namespace holvar::installer {
 namespace {

@@ -146,21 +146,5 @@ TEST(SplitPath, RenderGivesBackTheNormalForm) {
     EXPECT_EQ(render_path(split_path(uR"(\\srv\share\a\)")), uR"(\\srv\share\a)");
 }
 
-TEST(SplitPath, ValidUtf16MeansPairedSurrogates) {
-    const std::vector<std::pair<std::u16string, bool>> cases = {
-        {u"plain", true},
-        {u"\xD83D\xDE00", true},   // a pair
-        {u"a\xD83D", false},       // high at the end
-        {u"\xD83Dx", false},       // high followed by a non-surrogate
-        {u"\xDE00", false},        // lone low
-        {u"\xDE00\xD83D", false},  // low before high
-        {u"", true},
-    };
-    for (const auto& [text, valid] : cases) {
-        SCOPED_TRACE(testing::PrintToString(text));
-        EXPECT_EQ(is_valid_utf16(text), valid);
-    }
-}
-
 }  // namespace
 }  // namespace holvar::platform

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "managed_v3/protocol/strict_json.hpp"
-#include "managed_v3/protocol/utf8.hpp"
 
 namespace holvar::v3 {
 namespace {
@@ -74,30 +73,6 @@ TEST(StrictParse, FailureIsInvalidFrame) {
     ASSERT_FALSE(value.has_value());
     EXPECT_EQ(value.error(),
               platform::Error(platform::ErrorKind::invalid_data, 0, "invalid_frame"));
-}
-
-TEST(Utf8, Table) {
-    const std::pair<std::string_view, bool> cases[] = {
-        {"", true},
-        {"plain", true},
-        {"\xc3\xa9", true},
-        {"\xe2\x82\xac", true},
-        {"\xf0\x9f\x98\x80", true},
-        {"\xf4\x8f\xbf\xbf", true},   // U+10FFFF
-        {"\xf4\x90\x80\x80", false},  // above U+10FFFF
-        {"\xc0\x80", false},          // overlong NUL
-        {"\xe0\x80\xaf", false},      // overlong
-        {"\xed\xa0\x80", false},      // surrogate
-        {"\x80", false},
-        {"\xc3", false},
-        {"\xe2\x82", false},
-        {"\xf8\x88\x80\x80\x80", false},
-        {"a\xc3(", false},
-        {std::string_view("\0", 1), true},
-    };
-    for (const auto& [text, valid] : cases) {
-        EXPECT_EQ(is_valid_utf8(text), valid) << testing::PrintToString(std::string(text));
-    }
 }
 
 }  // namespace

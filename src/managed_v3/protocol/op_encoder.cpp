@@ -4,7 +4,7 @@
 #include <variant>
 
 #include "managed_v3/protocol/strict_json.hpp"
-#include "managed_v3/protocol/utf8.hpp"
+#include "platform/unicode.hpp"
 
 namespace holvar::v3 {
 namespace {
@@ -17,7 +17,7 @@ class OpWriter {
     bool valid() const { return valid_; }
 
     OrderedJson text(const std::string& value) {
-        if (!is_valid_utf8(value)) valid_ = false;
+        if (!platform::is_valid_utf8(value)) valid_ = false;
         return OrderedJson(value);
     }
 

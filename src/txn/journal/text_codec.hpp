@@ -1,5 +1,5 @@
-// Strict conversions between the engine's UTF-16 path text and the UTF-8 of
-// JSON files, and the JSON string and hex forms the journal writes.
+// The JSON string and hex forms the journal writes, and the strict UTF-16 and
+// UTF-8 conversions between the engine's path text and its JSON files.
 #pragma once
 
 #include <cstdint>
@@ -7,17 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unicode.hpp"
+
 namespace holvar::txn::journal {
 
-// True when the text holds no unpaired surrogate.
-bool is_valid_utf16(std::u16string_view text);
-
-// UTF-16 to UTF-8; none when the text holds an unpaired surrogate (it has no
-// UTF-8 form, and a JSON file must never carry invalid UTF-8).
-std::optional<std::string> utf16_to_utf8(std::u16string_view text);
-// UTF-8 to UTF-16; none for bytes that are not well-formed UTF-8 (overlong
-// forms, encoded surrogates and values above U+10FFFF included).
-std::optional<std::u16string> utf8_to_utf16(std::string_view text);
+// The strict conversions live with the platform's Unicode rules; the journal
+// and the modules that read its JSON reach them by these names.
+using platform::is_valid_utf16;
+using platform::utf16_to_utf8;
+using platform::utf8_to_utf16;
 
 // Appends `text` as a JSON string literal (quotes included), compact: '"' and
 // '\' escaped, the C0 controls as \b \f \n \r \t or \u00xx, everything else as

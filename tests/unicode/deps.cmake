@@ -1,0 +1,2 @@
+# Pure text rules: nothing but the platform's Unicode module.
+set(AREA_LIBS holvar_platform)
