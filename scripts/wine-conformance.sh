@@ -43,6 +43,10 @@ unset DISPLAY WAYLAND_DISPLAY
 
 started=${SECONDS}
 timeout 180 wineboot -i >/dev/null 2>&1
+# A new prefix goes on starting its own services for a few seconds after
+# wineboot returns, holding the service manager's start lock (1055) or its
+# pipe (1053): wait until that has settled and the server has gone.
+timeout 60 wineserver -w || true
 
 # The shipped engine starts on Windows, prints nothing, and refuses a bare
 # start with exit code 11 (invalid arguments).

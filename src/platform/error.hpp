@@ -44,7 +44,9 @@ inline std::unexpected<Error> invalid_input(std::string_view text) {
 inline std::unexpected<Error> invalid_data(std::string_view text) {
     return fail(ErrorKind::invalid_data, text);
 }
-inline std::unexpected<Error> foreign_identity() { return fail(ErrorKind::other, "foreign_identity"); }
+inline std::unexpected<Error> foreign_identity() {
+    return fail(ErrorKind::other, "foreign_identity");
+}
 
 // Win32 error codes the engine looks at.
 namespace win32 {
@@ -90,5 +92,10 @@ inline constexpr uint32_t invalid_sid = 1337;
 inline constexpr uint32_t none_mapped = 1332;
 inline constexpr uint32_t timeout = 1460;
 }  // namespace win32
+
+// A bounded wait that ran out (a pipe read or write given up).
+inline std::unexpected<Error> wait_timed_out() {
+    return std::unexpected(Error{ErrorKind::timed_out, win32::wait_timeout, "timed out"});
+}
 
 }  // namespace holvar::platform

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,7 +27,7 @@ struct FinalPathName {
 };
 
 class Files {
-public:
+  public:
     virtual ~Files() = default;
 
     // CreateFileW(path, access, share, no security attributes unless `sd`,
@@ -96,7 +97,7 @@ struct TokenInformation {
 };
 
 class Security {
-public:
+  public:
     virtual ~Security() = default;
 
     // GetSecurityInfo(h, object_type, info): the requested parts as a
@@ -120,8 +121,7 @@ public:
     // ERROR_INSUFFICIENT_BUFFER (122) or ERROR_BAD_LENGTH (24): that is not an
     // error here but an answer whose `last_error` is the code and whose
     // `return_length` is the size needed.
-    virtual Result<TokenInformation> get_token_information(const Handle& token,
-                                                           uint32_t info_class,
+    virtual Result<TokenInformation> get_token_information(const Handle& token, uint32_t info_class,
                                                            uint32_t buffer_bytes) = 0;
     // LookupPrivilegeValueW(NULL system, name, &luid).
     virtual Result<uint64_t> lookup_privilege_value(const std::u16string& name) = 0;
@@ -137,7 +137,7 @@ struct CreatedMutex {
 };
 
 class Sync {
-public:
+  public:
     virtual ~Sync() = default;
     // CreateMutexW(NULL security attributes, initial_owner, name).
     virtual Result<CreatedMutex> create_mutex(const std::u16string& name, bool initial_owner) = 0;
@@ -150,10 +150,17 @@ using Duration = std::chrono::nanoseconds;
 using Instant = std::chrono::nanoseconds;
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual Instant now() = 0;
     virtual void sleep_for(Duration d) = 0;
+    // Runs `task` and waits at most `limit` for it to end: true when it ended
+    // in time. When the limit passes first the result is false and the task is
+    // abandoned, not stopped: it runs on to its end by itself (on a worker
+    // thread on Windows), so it must own everything it touches and close what
+    // it opened; whatever it shares with the caller goes through a shared_ptr.
+    // Used for the blocking steps that a deadline must be able to outrun.
+    virtual bool run_bounded(std::function<void()> task, Duration limit) = 0;
 };
 
 // Process, token and job constants the engine passes.
@@ -207,7 +214,7 @@ struct CreatedProcess {
 };
 
 class Processes {
-public:
+  public:
     virtual ~Processes() = default;
     // GetModuleFileNameW(NULL, ...), the buffer grown while the result fills it.
     virtual Result<std::u16string> get_module_file_name() = 0;
@@ -311,7 +318,7 @@ struct ServiceDescriptionAnswer {
 // call. A multi-string argument holds every entry with its NUL and the final
 // NUL (an empty one is two NULs).
 class Services {
-public:
+  public:
     virtual ~Services() = default;
     // OpenSCManagerW(NULL local machine, NULL active database, access).
     virtual Result<Handle> open_sc_manager(uint32_t access) = 0;
@@ -323,8 +330,7 @@ public:
     virtual Result<Handle> create_service(const Handle& scm, const std::u16string& name,
                                           const std::u16string& display_name, uint32_t access,
                                           uint32_t service_type, uint32_t start_type,
-                                          uint32_t error_control,
-                                          const std::u16string& binary_path,
+                                          uint32_t error_control, const std::u16string& binary_path,
                                           const std::u16string& dependencies,
                                           const std::u16string& start_name) = 0;
     // ChangeServiceConfigW(h, type, start, error_control, binary_path, NULL group,
@@ -342,8 +348,8 @@ public:
                                               const std::u16string* description) = 0;
     virtual Result<ServiceConfigAnswer> query_service_config(const Handle& h,
                                                              uint32_t buffer_bytes) = 0;
-    virtual Result<ServiceDescriptionAnswer> query_service_description(
-        const Handle& h, uint32_t buffer_bytes) = 0;
+    virtual Result<ServiceDescriptionAnswer> query_service_description(const Handle& h,
+                                                                       uint32_t buffer_bytes) = 0;
     // QueryServiceStatusEx(h, SC_STATUS_PROCESS_INFO, 36-byte buffer).
     virtual Result<ServiceStatusProcess> query_service_status(const Handle& h) = 0;
     // ControlService(h, control, &status).
@@ -377,7 +383,7 @@ struct RegValueInfo {
 // RegCloseKey (HandleKind::registry_key). Key paths are relative to
 // HKEY_LOCAL_MACHINE; errors are the status codes the calls return.
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
     // RegCreateKeyExW(HKLM, path, 0, NULL class, REG_OPTION_NON_VOLATILE, access,
     // NULL security, &key, NULL disposition).
@@ -426,7 +432,7 @@ struct RmList {
 // whoever starts one ends it with rm_end_session on every path. The calls
 // answer their DWORD status as a Win32 error.
 class RestartManager {
-public:
+  public:
     virtual ~RestartManager() = default;
     // RmStartSession(&session, 0, key buffer).
     virtual Result<uint32_t> rm_start_session() = 0;
@@ -443,10 +449,21 @@ public:
 // "\\.\pipe\<name>": 2 when no server listens, 231 when every instance is
 // busy, 5 when the pipe's security refuses the caller).
 class Pipes {
-public:
+  public:
     virtual ~Pipes() = default;
     // GetNamedPipeServerProcessId(pipe, &pid).
     virtual Result<uint32_t> get_named_pipe_server_process_id(const Handle& pipe) = 0;
+    // ReadFile on a pipe opened with FILE_FLAG_OVERLAPPED, waited for at most
+    // `timeout`: the bytes read, at least 1 and at most the buffer. The server
+    // closing its end is ERROR_BROKEN_PIPE (109); a wait that runs out cancels
+    // the read (CancelIoEx, then waits for the cancellation to land) and is
+    // kind timed_out with WAIT_TIMEOUT (258), unless the read completed anyway.
+    virtual Result<uint32_t> read_pipe(const Handle& pipe, std::span<uint8_t> buffer,
+                                       Duration timeout) = 0;
+    // WriteFile on the same kind of handle, bounded the same way: the bytes
+    // written (a write may be partial; 0 is reported as it is).
+    virtual Result<uint32_t> write_pipe(const Handle& pipe, std::span<const uint8_t> bytes,
+                                        Duration timeout) = 0;
 };
 
 // Everything the engine may ask of the operating system. Created by the entry

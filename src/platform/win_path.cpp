@@ -1,5 +1,8 @@
 #include "platform/win_path.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace holvar::platform {
 
 bool is_separator(char16_t c) {
@@ -10,16 +13,34 @@ char16_t ascii_lower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
 }
 
+namespace {
+
+// Units that are equal fold equally: the common prefix of two paths (long in
+// sorted inventories) is passed four units at a time before any folding.
+size_t exact_common_prefix(std::u16string_view a, std::u16string_view b, size_t n) {
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint64_t x, y;
+        std::memcpy(&x, a.data() + i, sizeof x);
+        std::memcpy(&y, b.data() + i, sizeof y);
+        if (x != y) break;
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+}  // namespace
+
 bool ascii_iequal(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
+    for (size_t i = exact_common_prefix(a, b, a.size()); i < a.size(); ++i)
         if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
     return true;
 }
 
 int ascii_icompare(std::u16string_view a, std::u16string_view b) {
     size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = exact_common_prefix(a, b, n); i < n; ++i) {
         char16_t x = ascii_lower(a[i]), y = ascii_lower(b[i]);
         if (x != y) return x < y ? -1 : 1;
     }

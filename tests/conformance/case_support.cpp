@@ -89,4 +89,70 @@ Result<FileIdInfo> Case::file_id_of(const std::u16string& path) {
     return files().get_file_id_info(*h);
 }
 
+Child::~Child() {
+    if (!created_.process.valid()) return;
+    auto code = os_->processes.get_exit_code_process(created_.process);
+    if (code && *code == STILL_ACTIVE) {
+        (void)os_->processes.terminate_process(created_.process, 1);
+        (void)os_->sync.wait_for_single_object(created_.process, 10'000);
+    }
+}
+
+Result<uint32_t> Child::wait_exit(uint32_t timeout_ms) {
+    auto waited = os_->sync.wait_for_single_object(created_.process, timeout_ms);
+    if (!waited) return std::unexpected(waited.error());
+    if (*waited != WAIT_OBJECT_0) return win32_error(win32::wait_timeout);
+    return os_->processes.get_exit_code_process(created_.process);
+}
+
+std::u16string Case::unique_name(std::u16string_view prefix) const {
+    std::u16string name(prefix);
+    for (char c : std::to_string(host_->os().processes.get_current_process_id())) {
+        name.push_back(static_cast<char16_t>(c));
+    }
+    name += u"-";
+    name += file_name(work()).value_or(u"case");
+    return name;
+}
+
+Result<Child> Case::start_helper(const HelperSpec& spec, const std::u16string& environment,
+                                 const Handle* job) {
+    auto command = host_->helper(spec);
+    if (!command) return std::unexpected(command.error());
+    CreateProcessRequest request;
+    request.application_name = command->image;
+    request.command_line = command->command_line;
+    request.creation_flags = CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT;
+    if (!environment.empty()) {
+        request.environment = environment;
+        request.creation_flags |= CREATE_UNICODE_ENVIRONMENT;
+    }
+    if (job != nullptr) request.job_list.push_back(job);
+    auto created = os().processes.create_process(request);
+    if (!created) return std::unexpected(created.error());
+    return Child(os(), std::move(*created));
+}
+
+Result<Handle> Case::connect_pipe(const std::u16string& name, Duration limit) {
+    const Instant deadline = os().clock.now() + limit;
+    for (;;) {
+        auto pipe = files().create_file(u"\\\\.\\pipe\\" + name, GENERIC_READ | GENERIC_WRITE, 0,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED);
+        // A server is still making its instances: wait, as WaitNamedPipeW would.
+        const bool not_yet = !pipe && (pipe.error().is_win32(win32::file_not_found) ||
+                                       pipe.error().is_win32(win32::pipe_busy));
+        if (!not_yet || os().clock.now() >= deadline) return pipe;
+        os().clock.sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool Case::wait_for_file(const std::u16string& path, Duration limit) {
+    const Instant deadline = os().clock.now() + limit;
+    for (;;) {
+        if (open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_ALL)) return true;
+        if (os().clock.now() >= deadline) return false;
+        os().clock.sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 }  // namespace holvar::conformance

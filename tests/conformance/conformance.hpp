@@ -18,6 +18,36 @@
 
 namespace holvar::conformance {
 
+// A program of the suite's own that a case starts as a second process:
+// conformance-helper.exe on Windows, a simulated program on the simulated
+// machine. Each mode does one thing and nothing else.
+struct HelperSpec {
+    enum class Mode : uint8_t {
+        exit_code,    // runs `run_ms` (0 = at once), then exits with `exit_code`
+        environment,  // writes its environment block to `file`, then exits 0
+        pipe_echo,    // serves \\.\pipe\<name> (`instances`), echoes every byte after `delay_ms`
+        pipe_silent,  // serves \\.\pipe\<name> (`instances`), accepts and never reads
+        mutex_hold,   // takes mutex `name`, creates `file`, holds it `delay_ms`, releases, exits 0
+        mutex_abandon,  // takes mutex `name`, creates `file`, exits 0 still holding it
+        service,        // a service process: reports running, stops on the stop control
+        file_holder,    // opens `file` for reading, sharing read only, creates `file`.held, runs on
+    };
+    Mode mode = Mode::exit_code;
+    uint32_t exit_code = 0;
+    uint32_t run_ms = 0;
+    uint32_t delay_ms = 0;
+    uint32_t instances = 1;
+    std::u16string name;  // the pipe (after "\\.\pipe\"), the mutex, or the service
+    std::u16string file;  // an absolute path
+};
+
+// How to start a helper: its image and its full command line (for a service,
+// the binary path).
+struct HelperCommand {
+    std::u16string image;
+    std::u16string command_line;
+};
+
 // What a case runs against: an Os, an empty directory of its own, and the
 // process's current directory (set by the harness to C:\Windows\System32).
 class Host {
@@ -29,6 +59,13 @@ class Host {
     virtual const std::u16string& current_directory() const = 0;
     // True when the Win32 implementation runs under Wine.
     virtual bool on_wine() const = 0;
+    // The image file name every helper runs as (for snapshots and image queries).
+    static constexpr std::u16string_view helper_image_name = u"conformance-helper.exe";
+    virtual platform::Result<HelperCommand> helper(const HelperSpec& spec) = 0;
+    // Fixture, not a boundary call: makes `link` (absent; its parent exists) a
+    // junction to the absolute directory path `target`.
+    virtual platform::Status make_junction(const std::u16string& link,
+                                           const std::u16string& target) = 0;
 };
 
 std::unique_ptr<Host> open_host();
@@ -54,11 +91,37 @@ inline constexpr const char* read_only_as_root =
     "run as root, a read-only file opens for writing (Unix permissions do not bind root)";
 inline constexpr const char* owner_only_descriptor =
     "GetSecurityInfo for the owner alone also reports a DACL";
+inline constexpr const char* junctions =
+    "FSCTL_SET_REPARSE_POINT is not supported (50): no junction can be made";
+inline constexpr const char* child_environment =
+    "a child given an environment block also gets Wine's own variables "
+    "(WINE*, SystemDrive, SystemRoot)";
 }  // namespace wine_gap
 
 // Text for failure messages.
 std::string narrow(std::u16string_view text);
 std::string describe(const platform::Error& error);
+
+// A helper process a case started: ended, if it still runs, and waited for
+// when the case is done with it, so no case leaves a process behind.
+class Child {
+  public:
+    Child(platform::Os& os, platform::CreatedProcess created)
+        : os_(&os), created_(std::move(created)) {}
+    Child(Child&&) = default;
+    Child& operator=(Child&&) = delete;
+    ~Child();
+
+    const platform::Handle& process() const { return created_.process; }
+    uint32_t pid() const { return created_.process_id; }
+    // Waits at most `timeout_ms` for it to end: its exit code, or
+    // WAIT_TIMEOUT (258) as an error when it still runs.
+    platform::Result<uint32_t> wait_exit(uint32_t timeout_ms);
+
+  private:
+    platform::Os* os_;
+    platform::CreatedProcess created_;
+};
 
 class Case : public ::testing::Test {
   protected:
@@ -83,6 +146,26 @@ class Case : public ::testing::Test {
     // A key of this case's own under HKEY_LOCAL_MACHINE:
     // Software\HolvarConformance\<process id>-<work folder name>[\rel].
     std::u16string key_path(std::u16string_view rel = {}) const;
+    // A name for kernel objects and services no other case or run shares:
+    // prefix, process id, work folder name.
+    std::u16string unique_name(std::u16string_view prefix) const;
+
+    // Starts a helper as a child of this process; `environment` is a
+    // Unicode block ("A=1\0\0"; empty = inherited), `job` a job to start in.
+    platform::Result<Child> start_helper(const HelperSpec& spec,
+                                         const std::u16string& environment = {},
+                                         const platform::Handle* job = nullptr);
+    platform::Result<HelperCommand> helper(const HelperSpec& spec) { return host_->helper(spec); }
+    platform::Status make_junction(const std::u16string& link, const std::u16string& target) {
+        return host_->make_junction(link, target);
+    }
+    // Opens "\\.\pipe\<name>" for reading and writing, overlapped, retrying
+    // while no server listens yet (2) or every instance made so far is taken
+    // (231), for at most `limit`.
+    platform::Result<platform::Handle> connect_pipe(const std::u16string& name,
+                                                    platform::Duration limit);
+    // Waits (on the boundary's clock) until `path` exists, at most `limit`.
+    bool wait_for_file(const std::u16string& path, platform::Duration limit);
 
   private:
     std::unique_ptr<Host> host_;

@@ -63,6 +63,14 @@ std::vector<PlanCase> plan_cases() {
          inventory({}),
          inventory({file(u"a", 1), dir(u"service-logs"), file(u"service-logs\\l", 2)}),
          {"retire file a -1"}},
+        {"every_group_around_the_bulk_keeps_its_place",
+         inventory({file(u"a", 1), dir(u"b"), file(u"b\\x", 2), dir(u"c"), dir(u"c\\d"),
+                    file(u"uninstall.exe", 3), dir(u"w"), file(u"w\\f", 4)}),
+         inventory({file(u"a", 11), link(u"b", 12), file(u"old", 13), file(u"uninstall.exe", 14),
+                    dir(u"w"), file(u"w\\f", 15), file(u"w\\g", 16)}),
+         {"retire reparse b -12", "replace uninstall.exe 14>3", "mkdir b", "mkdir c", "mkdir c\\d",
+          "replace a 11>1", "add b\\x +2", "replace w\\f 15>4", "retire file old -13",
+          "retire file w\\g -16"}},
         {"mkdirs_by_depth_then_key_order",
          inventory({dir(u"b"), dir(u"b\\y"), dir(u"b\\y\\z"), dir(u"a"), dir(u"a\\x"), dir(u"C")}),
          inventory({dir(u"b")}),
@@ -111,6 +119,19 @@ std::vector<ErrorCase> error_cases() {
          PlanErrorCode::conflict, u"aux\\b"},
         {"payload_ancestor_with_tilde", inventory({dir(u"x"), file(u"x\\y~1\\b", 2)}),
          inventory({}), PlanErrorCode::conflict, u"x\\y~1\\b"},
+        // The whole payload is checked before kinds are compared with the
+        // installed tree: an early conflict never hides a later payload fault.
+        {"later_reparse_beats_earlier_conflict", inventory({dir(u"a"), link(u"z", 2)}),
+         inventory({file(u"a", 1)}), PlanErrorCode::reparse, u"z"},
+        {"later_non_ascii_beats_earlier_conflict", inventory({file(u"a", 1), file(u"z\u00e9", 2)}),
+         inventory({dir(u"a")}), PlanErrorCode::non_ascii, u"z\u00e9"},
+        {"later_file_ancestor_beats_earlier_conflict",
+         inventory({dir(u"a"), file(u"m", 1), file(u"m\\n", 2)}), inventory({file(u"a", 3)}),
+         PlanErrorCode::conflict, u"m\\n"},
+        {"first_conflict_in_key_order", inventory({dir(u"a"), dir(u"b")}),
+         inventory({file(u"a", 1), file(u"b", 2)}), PlanErrorCode::conflict, u"a"},
+        {"first_payload_fault_in_key_order", inventory({link(u"b", 1), file(u"c\u00e9", 2)}),
+         inventory({}), PlanErrorCode::reparse, u"b"},
     };
 }
 

@@ -37,13 +37,14 @@ TEST_F(MutexTest, TheLastHandleDestroysTheMutex) {
     }
     auto again = os().sync.create_mutex(kLock, false);
     EXPECT_FALSE(again->already_existed);
-    // Mutex names are case-sensitive; "Global\" and "Local\" share one session here.
+    // Mutex names are case-sensitive; "Local\" names the engine's interactive
+    // session, not the global namespace of "Global\".
     auto other_case =
         os().sync.create_mutex(u"Global\\holvar.managedinstaller.transaction.v3", false);
     ASSERT_TRUE(other_case.has_value());
     EXPECT_FALSE(other_case->already_existed);
-    EXPECT_TRUE(os().sync.create_mutex(u"Local\\Holvar.ManagedInstaller.Transaction.v3", false)
-                    ->already_existed);
+    EXPECT_FALSE(os().sync.create_mutex(u"Local\\Holvar.ManagedInstaller.Transaction.v3", false)
+                     ->already_existed);
     // Without OBJ_CASE_INSENSITIVE even the namespace prefix must match exactly.
     EXPECT_EQ(error_of(os().sync.create_mutex(u"global\\x", false)), win32::path_not_found);
 }

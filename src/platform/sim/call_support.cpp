@@ -8,6 +8,13 @@ namespace holvar::sim {
 std::optional<platform::Error> begin_call(Machine::State& s, std::string_view name) {
     if (s.frozen) throw CrashInjected{s.mutating_calls};
     ++s.boundary_calls;
+    for (auto it = s.stalls.begin(); it != s.stalls.end(); ++it) {
+        if (it->call_name != name) continue;
+        const platform::Duration d = it->duration;
+        if (it->once) s.stalls.erase(it);
+        advance_clock_to(s, s.clock + d);  // a bounded task's clock stops at its bound
+        break;
+    }
     for (auto it = s.faults.begin(); it != s.faults.end(); ++it) {
         bool by_index = it->call_index && *it->call_index == s.boundary_calls &&
                         (it->call_name.empty() || it->call_name == name);

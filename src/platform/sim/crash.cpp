@@ -90,5 +90,11 @@ void Machine::add_fault(const FaultRule& rule) {
 void Machine::clear_faults() {
     state_->faults.clear();
 }
+void Machine::add_stall(const StallRule& rule) {
+    state_->stalls.push_back(rule);
+}
+void Machine::clear_stalls() {
+    state_->stalls.clear();
+}
 
 }  // namespace holvar::sim

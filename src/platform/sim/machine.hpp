@@ -83,6 +83,16 @@ struct FaultRule {
     bool once = true;
 };
 
+// A boundary call that takes time: every call named `call_name` (e.g.
+// "get_final_path_name_by_handle") first lets `duration` of virtual time pass,
+// firing the events that fall due, and then answers as usual (an injected
+// fault included). Once: only the next such call.
+struct StallRule {
+    std::string call_name;
+    platform::Duration duration{};
+    bool once = true;
+};
+
 class Machine {
   public:
     // A fresh machine: C: on NTFS (serial 0x1234abcd5678ef90), C:\Windows,
@@ -151,6 +161,18 @@ class Machine {
     void crash(const CrashCut& cut = {});
     void add_fault(const FaultRule& rule);
     void clear_faults();
+    // Calls that block for a while (a slow identity check, a hung driver).
+    // Clock::run_bounded(task, limit) of a process runs the task at once, on
+    // the caller's thread; the virtual time the task spends (its stalls, waits
+    // and sleeps) is what is measured. Should it carry the clock past
+    // start + limit, the clock stops exactly there: from then on the task runs
+    // on to its end without any virtual time passing (waits inside it end at
+    // once as timed out, no event fires for it), releases what it holds
+    // through its own destructors, and run_bounded answers false. A task that
+    // ends at or before start + limit answers true. So a task given to
+    // run_bounded must not itself loop until the clock reaches some instant.
+    void add_stall(const StallRule& rule);
+    void clear_stalls();
 
     struct State;  // the model; defined by the implementation
     State& state() { return *state_; }

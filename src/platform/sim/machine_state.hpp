@@ -247,6 +247,7 @@ struct Machine::State {
     uint64_t crash_at = 0;  // absolute mutating-call number that crashes; 0 = none
     bool frozen = false;    // a crash fired; the run is unwinding
     std::vector<FaultRule> faults;
+    std::vector<StallRule> stalls;
 };
 
 }  // namespace holvar::sim

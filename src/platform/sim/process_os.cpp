@@ -1,5 +1,7 @@
 // ProcessOs: the OS boundary of one simulated process. Every call is counted,
 // may be failed by an injected fault, and then answered by the machine.
+#include <algorithm>
+#include <limits>
 #include <memory>
 
 #include "platform/sim/call_support.hpp"
@@ -218,6 +220,46 @@ struct ProcessOs::Impl final : Files, Security, Sync, Clock, Processes, HandleCl
     void sleep_for(Duration d) override {
         ++machine.state().boundary_calls;
         machine.advance(d);
+    }
+    // The task runs at once on this thread; what is bounded is the virtual
+    // time it spends. The clock may not pass start + limit while it runs (nor
+    // the bound of an enclosing task); a task that wants to go further finds
+    // the clock stopped there and runs on without time passing, as an
+    // abandoned worker does while its caller has moved on (machine.hpp).
+    bool run_bounded(std::function<void()> task, Duration limit) override {
+        auto& s = machine.state();
+        ++s.boundary_calls;
+        ProcessModel& pm = s.process_model;
+        const int64_t start = s.clock.count();
+        const int64_t lim = std::max<int64_t>(0, limit.count());
+        const int64_t wanted = lim >= std::numeric_limits<int64_t>::max() - start
+                                   ? std::numeric_limits<int64_t>::max()
+                                   : start + lim;
+        const int64_t outer_bound = pm.clock_bound_ns;
+        const bool outer_hit = pm.clock_bound_hit;
+        const int64_t bound = std::min(outer_bound, wanted);
+        pm.clock_bound_ns = bound;
+        pm.clock_bound_hit = false;
+        // Restored on every path, a crash unwinding through the task included.
+        struct Restore {
+            ProcessModel& pm;
+            int64_t outer_bound;
+            bool outer_hit;
+            int64_t bound;
+            ~Restore() {
+                // Stopping at the enclosing task's own bound overran that one too.
+                const bool stopped_at_outer = pm.clock_bound_hit && bound == outer_bound;
+                pm.clock_bound_ns = outer_bound;
+                pm.clock_bound_hit = outer_hit || stopped_at_outer;
+            }
+        };
+        bool hit = false;
+        {
+            Restore restore{pm, outer_bound, outer_hit, bound};
+            task();
+            hit = pm.clock_bound_hit;
+        }
+        return !hit;
     }
 
     // ---- Processes

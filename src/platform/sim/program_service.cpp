@@ -1,6 +1,7 @@
 #include "platform/sim/program_service.hpp"
 
 #include "platform/sim/names.hpp"
+#include "platform/sim/program_service_v3.hpp"
 #include "platform/sim/security_model.hpp"
 #include "platform/sim/sim_calls.hpp"
 #include "platform/sim/sim_processes.hpp"
@@ -79,11 +80,13 @@ void service_start(Machine::State& s, uint32_t pid, const json& d) {
 }
 
 void service_event(Machine::State& s, uint32_t pid, const Event& e, const json& d) {
+    if (v3_service_event(s, pid, e, d)) return;
     Service* svc = service_of_process(s, pid);
     if (e.action == "service_running") {
         if (svc == nullptr || svc->state != SERVICE_START_PENDING) return;
         svc->state = SERVICE_RUNNING;
         create_generated_items(s, pid, d);
+        v3_service_running(s, pid, d);
     } else if (e.action == "service_fail") {
         uint32_t win32 = kProcessAborted;
         uint32_t specific = 0;
@@ -114,7 +117,7 @@ void service_event(Machine::State& s, uint32_t pid, const Event& e, const json& 
 
 }  // namespace
 
-const ProgramKind service_program{"service", service_start, service_event};
+const ProgramKind service_program{"service", service_start, service_event, v3_service_pipe};
 
 std::u16string service_image_of(const Machine::State& s, const std::u16string& binary_path) {
     if (!binary_path.empty() && binary_path.front() == u'"') {

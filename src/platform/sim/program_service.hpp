@@ -15,7 +15,83 @@
 //    "creates": [".holvar-service-v3", "service-logs"]
 //                              folders it makes under the install root (the
 //                              image's grandparent) once running; absent = both
+//    "v3": {...}               its protocol side, below; absent = a well-behaved
+//                              service
 //   }
+//
+// Once running, the service serves "\.\pipe\holvar-service-v3" (up to four
+// clients at once) and answers one request frame per connection: a 4-byte
+// little-endian length and compact JSON, {"protocol":3,"request_id":<the
+// request's>,"token":{"service_instance":...,"generation":1,"intent_epoch":0},
+// "result":{"type":...,"data":...}}. "capabilities" gets protocol 3, schema 2,
+// every capability flag and build "3.0.0-sim"; "status" a Status whose token
+// is the envelope's, lifecycle "ready"; the other operations an "error" reply
+// ("not_ready"; "invalid_frame" for an unknown action or a malformed request,
+// "unsupported_protocol" for a protocol other than 3). A request length of 0
+// or beyond 8 MiB makes it close the connection without answering. Its
+// instance is "sim-<pid>" unless scripted.
+//
+//   "v3": {
+//     "pipe_after_ms": 3000,     the pipe opens this long after running (default 0)
+//     "pipe_instances": 4,       clients connected at once (0 = always busy, 231)
+//     "instance": "svc-a",       service_instance of its tokens
+//     "served_by_other": true,   the pipe is served instead by another process
+//                                started from the same image (as the same
+//                                account), which answers like the service and
+//                                keeps running when the service stops
+//     "no_pipe": true,           never serves the pipe
+//     "replies": [{...}, {...}]  how it treats the 1st, 2nd, ... request of its
+//                                process (absent, {} or not an object = normal);
+//                                a request counts once its first bytes arrive
+//   }
+//
+// Keys of one entry of "replies" (unknown keys are ignored; a value of the
+// wrong type for a number or a flag reads as absent; values that go into the
+// reply are written exactly as given, whatever their JSON type):
+//     "delay_ms": N              answer N ms after the request arrived
+//     "never": true              never answer (the connection stays open)
+//     "no_read": true            never read the request: writes fill the pipe's
+//                                4096-byte buffer, then wait
+//     "close_after_bytes": N     send only the first N bytes of the whole frame
+//                                (prefix included), then close its end
+//     "length": N                send this length prefix (u32; more is ignored),
+//                                then the payload only if "send_payload": true
+//                                (length 0 sends no payload)
+//     "raw": "text"              the payload is exactly this text (the prefix is
+//                                its length); the keys below then do not apply
+//     "extra_keys": {"k": v}     keys added at the end of the envelope (a key it
+//                                has already is overwritten in place)
+//     "drop_keys": ["token"]     envelope keys left out
+//     "as_array": true           the envelope as an array of its values in order
+//                                (four, unless keys were added or dropped)
+//     "request_id": 7            this id instead of the request's
+//     "protocol": 2              this protocol in the envelope
+//     "schema": 1, "flags": [...], "build_version": "..."
+//                                the capabilities record's fields instead
+//     "instance": "other"        service_instance of this reply's envelope token
+//                                (and of the token of a status inside)
+//     "status_token_instance": "x"
+//                                only the token inside a status differs
+//     "lifecycle": "failed"      the status record's lifecycle
+//     "error": {"code": "busy", "message": "..."}
+//                                answer an "error" reply carrying the code (a
+//                                bare string is the code; the message is not
+//                                part of the protocol's error reply and is
+//                                not sent; anything else sends "internal")
+//     "reply_type": "status"     answer this reply kind whatever was asked ("done"
+//                                has no "data"; "apply", "nodes", "probe",
+//                                "metrics" get minimal records; an unknown kind
+//                                gets "data": null)
+//     "restart_after": true      once the client has closed this connection
+//                                (so that its request completes), the process
+//                                ends and the service manager starts the
+//                                service again at once: a new pid, start pending
+//                                then running as configured, its pipe opening
+//                                as configured, a new instance ("<instance>-r1",
+//                                "-r2", ... when scripted, else "sim-<new pid>"),
+//                                and the count of requests going on
+// The protocol side is live state: a machine saved and loaded forgets the
+// count of requests and any restart's instance.
 #pragma once
 
 #include <string>

@@ -7,6 +7,7 @@
 #include "platform/sim/call_support.hpp"
 #include "platform/sim/program_service.hpp"
 #include "platform/sim/sim_paths.hpp"
+#include "platform/sim/sim_pipes.hpp"
 #include "platform/sim/sim_processes.hpp"
 
 namespace holvar::sim {
@@ -70,17 +71,34 @@ void companion_start(Machine::State& s, uint32_t pid, const json& d) {
 }
 
 void companion_event(Machine::State& s, uint32_t pid, const Event& e, const json& d) {
+    if (pipe_event(s, e)) return;
     if (e.action == "serve_pipe") companion_serve(s, pid, d);
+}
+
+// With "echo" every byte a client writes comes back to it "echo_delay_ms"
+// later; without, the companion never reads what its clients write.
+void companion_pipe(Machine::State& s, uint32_t pid, uint64_t id, PipeNotice notice,
+                    const json& d) {
+    PipeConnection* c = find_connection(s, id);
+    if (c == nullptr) return;
+    if (notice == PipeNotice::first_bytes) {
+        auto echo = d.find("echo");
+        c->server_reads = echo != d.end() && echo->is_boolean() && echo->get<bool>();
+    }
+    if (notice != PipeNotice::bytes || c->to_server.empty()) return;
+    std::vector<uint8_t> bytes(c->to_server.begin(), c->to_server.end());
+    c->to_server.clear();
+    pipe_send_later(s, pid, id, std::move(bytes), false, ms_of(d, "echo_delay_ms", 0));
 }
 
 }  // namespace
 
 const ProgramKind client_program{"client", client_start, nullptr};
-const ProgramKind companion_program{"companion", companion_start, companion_event};
+const ProgramKind companion_program{"companion", companion_start, companion_event, companion_pipe};
 
 const ProgramKind* find_program_kind(std::string_view name) {
-    static const std::array<const ProgramKind*, 3> table{&client_program, &companion_program,
-                                                         &service_program};
+    static const std::array<const ProgramKind*, 4> table{&client_program, &companion_program,
+                                                         &service_program, &probe_program};
     for (const ProgramKind* k : table)
         if (k->name == name) return k;
     return nullptr;

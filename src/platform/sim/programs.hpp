@@ -17,6 +17,9 @@
 //     process's is: it cannot be written or deleted), optionally serves "\\.\pipe\<pipe>" from
 //     `pipe_after_ms` on (0 instances = every instance busy, deny = refuses
 //     every client), and runs until ended (or for `run_ms`).
+//     With "echo": true each connection sends back every byte it receives,
+//     "echo_delay_ms" (default 0) later; without, it never reads what its
+//     clients write (a write fills the pipe's 4096-byte buffer, then waits).
 //
 // An image without the marker is no program: started with CreateProcessW it
 // exits 0 at once. An image with the marker whose JSON cannot be read, or
@@ -36,6 +39,14 @@ namespace holvar::sim {
 
 inline constexpr std::string_view kProgramMarker = "#holvar-sim-program\n";
 
+// What a client did on a connection to a pipe that a program serves.
+enum class PipeNotice : uint8_t {
+    first_bytes,   // its first write is about to arrive: decide whether to read
+                   // (PipeConnection::server_reads)
+    bytes,         // bytes arrived in PipeConnection::to_server (a reading server only)
+    client_closed  // its handle closed; the connection goes right after
+};
+
 struct ProgramKind {
     std::string_view name;
     // The process `pid` has just been created with this program.
@@ -43,6 +54,11 @@ struct ProgramKind {
     // One of its scheduled events (other than "exit", which the machine handles) fell due.
     void (*on_event)(Machine::State& s, uint32_t pid, const Event& e,
                      const nlohmann::json& description);
+    // Something happened on connection `connection` (a key of
+    // ProcessModel::connections) to a pipe the process serves; none = a
+    // server that never reads.
+    void (*on_pipe)(Machine::State& s, uint32_t pid, uint64_t connection, PipeNotice notice,
+                    const nlohmann::json& description) = nullptr;
 };
 
 const ProgramKind* find_program_kind(std::string_view name);
@@ -64,5 +80,6 @@ void exit_after(Machine::State& s, uint32_t pid, uint64_t after_ms, uint32_t cod
 
 extern const ProgramKind client_program;
 extern const ProgramKind companion_program;
+extern const ProgramKind probe_program;  // the conformance suite's helper (program_probe.cpp)
 
 }  // namespace holvar::sim

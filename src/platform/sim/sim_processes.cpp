@@ -11,6 +11,7 @@
 #include "platform/sim/namespace_ops.hpp"
 #include "platform/sim/programs.hpp"
 #include "platform/sim/sim_paths.hpp"
+#include "platform/sim/sim_pipes.hpp"
 
 namespace holvar::sim {
 
@@ -155,7 +156,14 @@ void schedule_event(Machine::State& s, Event e) {
     s.process_model.events.push_back(std::move(e));
 }
 
+Instant bounded_target(Machine::State& s, Instant target) {
+    if (target.count() <= s.process_model.clock_bound_ns) return target;
+    s.process_model.clock_bound_hit = true;
+    return Instant(s.process_model.clock_bound_ns);
+}
+
 void advance_clock_to(Machine::State& s, Instant target) {
+    target = bounded_target(s, target);
     while (fire_next(s, target.count())) {
     }
     if (target > s.clock) s.clock = target;
@@ -163,8 +171,10 @@ void advance_clock_to(Machine::State& s, Instant target) {
 
 Result<uint32_t> wait_for_process(Machine::State& s, uint32_t pid, uint32_t timeout_ms) {
     const bool forever = timeout_ms == INFINITE;
-    const int64_t deadline = forever ? std::numeric_limits<int64_t>::max()
-                                     : s.clock.count() + int64_t{timeout_ms} * 1'000'000;
+    const int64_t wanted = forever ? std::numeric_limits<int64_t>::max()
+                                   : s.clock.count() + int64_t{timeout_ms} * 1'000'000;
+    // A bounded task's wait ends at the task's bound at the latest.
+    const int64_t deadline = std::min(wanted, s.process_model.clock_bound_ns);
     for (;;) {
         // What is due now happens before the process is looked at.
         while (fire_next(s, s.clock.count())) {
@@ -172,7 +182,11 @@ Result<uint32_t> wait_for_process(Machine::State& s, uint32_t pid, uint32_t time
         if (!is_alive(s, pid)) return uint32_t{WAIT_OBJECT_0};
         if (!fire_next(s, deadline)) break;
     }
-    if (forever) return fail(ErrorKind::other, "wait would never end");
+    if (deadline < wanted) {
+        s.process_model.clock_bound_hit = true;
+    } else if (forever) {
+        return fail(ErrorKind::other, "wait would never end");
+    }
     s.clock = Instant(deadline);
     return uint32_t{WAIT_TIMEOUT};
 }
@@ -220,6 +234,7 @@ void on_process_object_closed(Machine::State& s, uint64_t raw, const HandleObj& 
             if (p != s.process_model.pipes.end() && p->second.server == h.target &&
                 p->second.connected > 0)
                 --p->second.connected;
+            pipe_connection_closed(s, raw);
             break;
         }
         default:

@@ -40,7 +40,11 @@ bool is_alive(const Machine::State& s, uint32_t pid);
 
 // ---- the clock and its events
 void schedule_event(Machine::State& s, Event e);
-// Moves the clock forward to `target`, firing the events due on the way.
+// Clock::run_bounded: a target past the bound of the bounded task running now
+// is cut to the bound, and the task is marked as having overrun it.
+platform::Instant bounded_target(Machine::State& s, platform::Instant target);
+// Moves the clock forward to `target` (cut by bounded_target), firing the
+// events due on the way.
 void advance_clock_to(Machine::State& s, platform::Instant target);
 // WaitForSingleObject on a process: WAIT_OBJECT_0 once it has ended, or
 // WAIT_TIMEOUT after `timeout_ms` of virtual time; an infinite wait for a

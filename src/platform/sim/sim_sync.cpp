@@ -12,12 +12,25 @@ namespace holvar::sim {
 using namespace platform;
 namespace {
 
-// "Global\" and "Local\" select a session's namespace; the simulated machine
-// has one session, so both name the same object. Names are case-sensitive.
-std::u16string object_name(const std::u16string& name) {
-    for (std::u16string_view prefix : {u"Global\\", u"Local\\"})
-        if (name.compare(0, prefix.size(), prefix) == 0) return name.substr(prefix.size());
-    return name;
+// Kernel object namespaces: "Global\" names the global namespace, "Local\"
+// or no prefix the caller's session. Services (LocalSystem, LocalService,
+// NetworkService) run in session 0, whose session namespace is the global
+// one; every other process runs in interactive session 1, where "Local\X"
+// and "Global\X" are two objects. `rest` is the name after the prefix.
+std::u16string object_name(const Process& caller, const std::u16string& name,
+                           std::u16string& rest) {
+    rest = name;
+    bool global = false;
+    for (std::u16string_view prefix : {u"Global\\", u"Local\\"}) {
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        rest = name.substr(prefix.size());
+        global = prefix == u"Global\\";
+    }
+    const Sid& user = caller.token.user;
+    const bool session_zero =
+        user == system_token().user || user == sid_of(u"S-1-5-19") || user == sid_of(u"S-1-5-20");
+    if (global || session_zero) return rest;
+    return u"\\Sessions\\1\\" + rest;
 }
 
 // Takes the mutex for `pid` when it can: free, abandoned, or already its own.
@@ -40,8 +53,9 @@ std::optional<uint32_t> try_acquire(MutexObj& m, uint32_t pid) {
 
 Result<CreatedMutex> sim_create_mutex(Caller& c, const std::u16string& name, bool initial_owner) {
     Machine::State& s = c.s;
-    std::u16string key = object_name(name);
-    if (key.find(u'\\') != std::u16string::npos) return win32_error(win32::path_not_found);
+    std::u16string rest;
+    std::u16string key = object_name(c.process(), name, rest);
+    if (rest.find(u'\\') != std::u16string::npos) return win32_error(win32::path_not_found);
     auto it = s.mutexes.find(key);
     bool existed = it != s.mutexes.end();
     if (existed) {
@@ -81,8 +95,10 @@ Result<uint32_t> sim_wait_for_single_object(Caller& c, const Handle& h, uint32_t
     // scheduled event) hands the mutex over before the timeout.
     const Instant deadline = s.clock + std::chrono::milliseconds(timeout_ms);
     while (s.clock < deadline) {
+        const Instant before = s.clock;
         advance_clock_to(s, std::min<Instant>(deadline, s.clock + std::chrono::milliseconds(10)));
         if (auto r = try_acquire(s.mutexes.at(name), c.pid)) return *r;
+        if (s.clock == before) break;  // a bounded task's clock stopped at its bound
     }
     return uint32_t{WAIT_TIMEOUT};
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <memory>
 
 #include "platform/win32/windows_api.hpp"
 
@@ -36,6 +38,36 @@ void Win32Clock::sleep_for(platform::Duration d) {
         Sleep(step);
         ms -= step;
     }
+}
+
+namespace {
+
+// The worker thread owns its task: an abandoned task runs to its end and
+// frees itself there, whatever became of the caller's wait.
+DWORD WINAPI run_task(void* parameter) {
+    std::unique_ptr<std::function<void()>> task(static_cast<std::function<void()>*>(parameter));
+    (*task)();
+    return 0;
+}
+
+}  // namespace
+
+bool Win32Clock::run_bounded(std::function<void()> task, platform::Duration limit) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(task));
+    HANDLE thread = CreateThread(nullptr, 0, run_task, owned.get(), 0, nullptr);
+    if (thread == nullptr) {
+        // No worker to be had: run it here, which still gives its result.
+        (*owned)();
+        return true;
+    }
+    owned.release();
+    const auto ms = limit <= platform::Duration::zero()
+                        ? int64_t{0}
+                        : std::chrono::ceil<std::chrono::milliseconds>(limit).count();
+    const DWORD wait =
+        WaitForSingleObject(thread, static_cast<DWORD>(std::min<int64_t>(ms, INFINITE - 1)));
+    CloseHandle(thread);
+    return wait == WAIT_OBJECT_0;
 }
 
 }  // namespace holvar::win32

@@ -10,6 +10,7 @@ class Win32Clock final : public platform::Clock {
     Win32Clock();
     platform::Instant now() override;
     void sleep_for(platform::Duration d) override;
+    bool run_bounded(std::function<void()> task, platform::Duration limit) override;
 
   private:
     int64_t frequency_ = 1;  // counts per second, fixed at boot

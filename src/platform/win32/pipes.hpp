@@ -11,6 +11,11 @@ class Win32Pipes final : public platform::Pipes {
 
     platform::Result<uint32_t> get_named_pipe_server_process_id(
         const platform::Handle& pipe) override;
+    platform::Result<uint32_t> read_pipe(const platform::Handle& pipe, std::span<uint8_t> buffer,
+                                         platform::Duration timeout) override;
+    platform::Result<uint32_t> write_pipe(const platform::Handle& pipe,
+                                          std::span<const uint8_t> bytes,
+                                          platform::Duration timeout) override;
 };
 
 }  // namespace holvar::win32

@@ -1,12 +1,21 @@
-// Reading txn.json. The document is read with the JSON library's event
-// interface: the top-level keys are collected first (a repeated one is refused,
-// which the library's tree would hide by keeping the last), "format" is judged
-// before anything else, and the operation list, the one part that grows with
-// the transaction, is decoded straight into operations as it streams by.
+// Reading txn.json in one pass with the strict reader. The top-level keys are
+// collected first (a repeated one is refused), "format" is judged before
+// anything else, and the operation list, the one part that grows with the
+// transaction, is decoded straight into operations as it is read: no tree is
+// built for it, and each path is converted to UTF-16 once, in place. The other
+// fields are small records, held as JSON values until every key has been seen.
+//
+// The first of these ends the pass, in the order the text holds them: a syntax
+// error, a top-level key seen twice, a document that is not an object. Every
+// other problem is noted and judged afterwards, in the order of the rules, so
+// that an unsupported "format" wins over any of them.
 #include <array>
 #include <set>
 
+#include <nlohmann/json.hpp>
+
 #include "txn/journal/journal_codec.hpp"
+#include "txn/journal/json_reader.hpp"
 #include "txn/journal/strict_json.hpp"
 #include "txn/journal/text_codec.hpp"
 
@@ -55,363 +64,347 @@ constexpr JournalDefect corrupt(std::string_view detail) {
 // The keys of an operation object, as bits.
 enum OpKey : uint8_t { k_op = 1, k_seq = 2, k_rel = 4, k_old = 8, k_new = 16, k_kind = 32 };
 
-// One operation object as its keys arrive.
-struct OpAccumulator {
+// The keys each variant has, and must have.
+uint8_t keys_of(OpType t) {
+    switch (t) {
+        case OpType::replace:
+            return k_op | k_seq | k_rel | k_old | k_new;
+        case OpType::add:
+            return k_op | k_seq | k_rel | k_new;
+        case OpType::retire:
+            return k_op | k_seq | k_rel | k_old | k_kind;
+        case OpType::mkdir:
+            return k_op | k_seq | k_rel;
+    }
+    return 0;
+}
+
+uint8_t op_key_bit(std::string_view k) {
+    if (k == "op") return k_op;
+    if (k == "seq") return k_seq;
+    if (k == "rel") return k_rel;
+    if (k == "old") return k_old;
+    if (k == "new") return k_new;
+    if (k == "kind") return k_kind;
+    return 0;
+}
+
+// What ended the pass early.
+enum class Halt : uint8_t { none, syntax, duplicate_field, not_object };
+
+// Everything the pass found.
+struct Collected {
+    Halt halt = Halt::none;
+    std::array<bool, field_count> present{};
+    std::array<json, field_count> values;  // every field but an "ops" array
+    std::array<std::string_view, field_count> field_error{};
+    bool unknown_field = false;
+    bool ops_streamed = false;  // "ops" was an array, read into `ops`
+    std::vector<Op> ops;
+    std::string_view ops_error;  // the first problem in the operation list
+};
+
+// One operation object as its members are read.
+struct OpInProgress {
+    explicit OpInProgress(Op& target) : op(target) {}
+
+    Op& op;
     uint8_t seen = 0;
-    Op op;
+    uint32_t seq = 0;
     std::string_view error;  // first problem in this object
 
-    void reset() {
-        seen = 0;
-        op = Op{};
-        error = {};
-    }
     void fail(std::string_view e) {
         if (error.empty()) error = e;
     }
-
-    // The keys each variant has, and must have.
-    static uint8_t keys_of(OpType t) {
-        switch (t) {
-            case OpType::replace:
-                return k_op | k_seq | k_rel | k_old | k_new;
-            case OpType::add:
-                return k_op | k_seq | k_rel | k_new;
-            case OpType::retire:
-                return k_op | k_seq | k_rel | k_old | k_kind;
-            case OpType::mkdir:
-                return k_op | k_seq | k_rel;
-        }
-        return 0;
-    }
-
-    // The finished object: the operation, or the first problem.
-    bool finish() {
-        if (!error.empty()) return false;
-        if ((seen & k_op) == 0 || seen != keys_of(op.type)) {
-            fail("invalid operation");
-            return false;
-        }
-        return true;
-    }
 };
 
-class JournalHandler {
+class JournalPass {
   public:
-    // ---- results
-    bool not_object = false;
-    bool duplicate_field = false;
-    bool syntax_error = false;
-    std::array<bool, field_count> present{};
-    std::array<json, field_count> values;
-    std::array<std::string_view, field_count> field_error{};
-    bool unknown_field = false;
-    bool ops_streamed = false;
-    std::vector<Op> ops;
-    std::string_view ops_error;
+    explicit JournalPass(std::string_view bytes) : reader_(bytes), size_(bytes.size()) {}
 
-    // ---- events
-    bool null() { return scalar(nullptr); }
-    bool boolean(bool v) { return scalar(v); }
-    bool number_integer(json::number_integer_t v) {
-        if (mode_ == Mode::op_object)
-            return op_number(v < 0 ? std::nullopt : std::optional(static_cast<uint64_t>(v)));
-        return scalar(v);
-    }
-    bool number_unsigned(json::number_unsigned_t v) {
-        if (mode_ == Mode::op_object) return op_number(v);
-        return scalar(v);
-    }
-    bool number_float(json::number_float_t v, const std::string&) {
-        if (mode_ == Mode::op_object) return op_number(std::nullopt);
-        return scalar(v);
-    }
-    bool string(std::string& v) {
-        if (mode_ == Mode::op_object) return op_string(v);
-        return scalar(std::move(v));
-    }
-    bool binary(json::binary_t&) {
-        syntax_error = true;
-        return false;
-    }
-    bool start_object(std::size_t) { return open(true); }
-    bool start_array(std::size_t) { return open(false); }
-    bool end_object() { return close(); }
-    bool end_array() { return close(); }
-    bool key(std::string& k) {
-        switch (mode_) {
-            case Mode::top:
-                return top_key(k);
-            case Mode::field:
-                return feed_dom(false, [&](JsonDomBuilder& d) { return d.key(k); });
-            case Mode::op_object:
-                op_key(k);
-                return true;
-            default:
-                return true;  // skipped
-        }
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-        syntax_error = true;
-        return false;
+    Collected run() {
+        document();
+        return std::move(c_);
     }
 
   private:
-    enum class Mode : uint8_t {
-        start,      // before the document
-        top,        // in the top-level object, between fields
-        field,      // inside a field's value, building its tree
-        ops,        // inside the top-level "ops" array
-        op_object,  // inside one operation object
-        skip,       // inside a value that is refused: only its nesting is followed
-        done,       // after the document
-    };
+    void halt(Halt h) {
+        if (c_.halt == Halt::none) c_.halt = h;
+    }
 
-    // ---- top level
-    bool top_key(std::string& k) {
-        current_ = field_count;
-        for (size_t i = 0; i < field_count; ++i) {
-            if (field_names[i] == k) current_ = static_cast<Field>(i);
+    void document() {
+        char first = reader_.peek();
+        if (first == '[') return halt(Halt::not_object);
+        if (first != '{') {
+            // A scalar on its own: well-formed, it is still not an object.
+            bool ok = walk_json_value(reader_, nullptr, false) == WalkResult::ok;
+            return halt(ok ? Halt::not_object : Halt::syntax);
         }
-        if (current_ == field_count) {
-            unknown_field = true;
-            if (!unknown_keys_.insert(k).second) return duplicate();
+        reader_.consume('{');
+        if (!reader_.consume('}')) {
+            for (;;) {
+                if (!member()) return;
+                if (reader_.consume(',')) continue;
+                if (reader_.consume('}')) break;
+                return halt(Halt::syntax);
+            }
+        }
+        if (!reader_.at_end()) halt(Halt::syntax);
+    }
+
+    // One top-level key and its value; false when the pass ends.
+    bool member() {
+        std::string_view key;
+        if (!reader_.read_string(key, scratch_)) return fail(Halt::syntax);
+        Field field = field_count;
+        for (size_t i = 0; i < field_count; ++i) {
+            if (field_names[i] == key) field = static_cast<Field>(i);
+        }
+        if (field == field_count) {
+            c_.unknown_field = true;
+            if (!unknown_keys_.emplace(key).second) return fail(Halt::duplicate_field);
+        } else {
+            if (c_.present[field]) return fail(Halt::duplicate_field);
+            c_.present[field] = true;
+        }
+        if (!reader_.consume(':')) return fail(Halt::syntax);
+
+        if (field == field_count) {
+            // An unknown key's value is only checked to be well-formed.
+            if (walk_json_value(reader_, nullptr, false) != WalkResult::ok)
+                return fail(Halt::syntax);
             return true;
         }
-        if (present[current_]) return duplicate();
-        present[current_] = true;
-        return true;
+        if (field == f_ops && reader_.peek() == '[') return operations();
+        // A refusal inside a record (a repeated key, nesting too deep) spoils
+        // the field, not the pass: "format" may still make the whole
+        // document unsupported.
+        JsonDomBuilder dom(field_max_depth);
+        switch (walk_json_value(reader_, &dom, false)) {
+            case WalkResult::ok:
+                c_.values[field] = std::move(dom.value());
+                return true;
+            case WalkResult::refused:
+                c_.field_error[field] = dom.failure() == StrictJsonFailure::duplicate_key
+                                            ? "duplicate record field"
+                                            : "value nested too deeply";
+                return true;
+            case WalkResult::syntax:
+                break;
+        }
+        return fail(Halt::syntax);
     }
-    bool duplicate() {
-        duplicate_field = true;
+
+    bool fail(Halt h) {
+        halt(h);
         return false;
-    }
-
-    // A scalar value anywhere but inside an operation object.
-    bool scalar(json v) {
-        switch (mode_) {
-            case Mode::start:
-                not_object = true;
-                return false;
-            case Mode::top:
-                if (current_ != field_count) values[current_] = std::move(v);
-                return true;
-            case Mode::field:
-                return feed_dom(false, [&](JsonDomBuilder& d) { return d.scalar(std::move(v)); });
-            case Mode::ops:
-                fail_ops("invalid operation");
-                return true;
-            case Mode::op_object:
-                acc_.fail("invalid operation");
-                return true;
-            default:
-                return true;
-        }
-    }
-
-    bool open(bool object) {
-        switch (mode_) {
-            case Mode::start:
-                if (!object) {
-                    not_object = true;
-                    return false;
-                }
-                mode_ = Mode::top;
-                return true;
-            case Mode::top:
-                if (current_ == field_count) return begin_skip(Mode::top);
-                if (current_ == f_ops && !object) {
-                    ops_streamed = true;
-                    mode_ = Mode::ops;
-                    return true;
-                }
-                dom_.emplace(field_max_depth);
-                mode_ = Mode::field;
-                return feed_dom(true, [&](JsonDomBuilder& d) {
-                    return object ? d.start_object() : d.start_array();
-                });
-            case Mode::field:
-                return feed_dom(true, [&](JsonDomBuilder& d) {
-                    return object ? d.start_object() : d.start_array();
-                });
-            case Mode::ops:
-                if (!object) {
-                    fail_ops("invalid operation");
-                    return begin_skip(Mode::ops);
-                }
-                acc_.reset();
-                mode_ = Mode::op_object;
-                return true;
-            case Mode::op_object:
-                acc_.fail("invalid operation");
-                return begin_skip(Mode::op_object);
-            case Mode::skip:
-                ++skip_depth_;
-                return true;
-            case Mode::done:
-                return false;
-        }
-        return false;
-    }
-
-    bool close() {
-        switch (mode_) {
-            case Mode::top:
-                mode_ = Mode::done;
-                return true;
-            case Mode::field:
-                feed_dom(false, [](JsonDomBuilder& d) { return d.end_container(); });
-                if (mode_ != Mode::field) return true;
-                if (dom_->depth() == 0) finish_field();
-                return true;
-            case Mode::ops:
-                mode_ = Mode::top;
-                return true;
-            case Mode::op_object:
-                if (acc_.finish()) {
-                    acc_.op.seq = acc_seq_;
-                    ops.push_back(std::move(acc_.op));
-                } else {
-                    fail_ops(acc_.error);
-                }
-                mode_ = Mode::ops;
-                return true;
-            case Mode::skip:
-                if (--skip_depth_ == 0) mode_ = skip_return_;
-                return true;
-            default:
-                return false;
-        }
-    }
-
-    // Feeds an event to the field's tree builder; a refusal there (a repeated
-    // key inside a record, nesting too deep) spoils the field, not the parse:
-    // "format" may still make the whole document unsupported. What is left of
-    // the field's value is skipped: the containers still open, plus the one
-    // whose opening was refused.
-    template <class F>
-    bool feed_dom(bool opening, F&& f) {
-        size_t depth_before = dom_->depth();
-        if (f(*dom_)) return true;
-        field_error[current_] = dom_->failure() == StrictJsonFailure::duplicate_key
-                                    ? "duplicate record field"
-                                    : "value nested too deeply";
-        dom_.reset();
-        skip_depth_ = depth_before + (opening ? 1 : 0);
-        skip_return_ = Mode::top;
-        mode_ = skip_depth_ == 0 ? Mode::top : Mode::skip;
-        return true;
-    }
-
-    void finish_field() {
-        values[current_] = std::move(dom_->value());
-        dom_.reset();
-        mode_ = Mode::top;
-    }
-
-    bool begin_skip(Mode back) {
-        skip_return_ = back;
-        skip_depth_ = 1;
-        mode_ = Mode::skip;
-        return true;
     }
 
     void fail_ops(std::string_view e) {
-        if (ops_error.empty()) ops_error = e;
+        if (c_.ops_error.empty()) c_.ops_error = e;
     }
 
-    // ---- operation objects
-    void op_key(const std::string& k) {
-        uint8_t bit = 0;
-        if (k == "op") {
-            bit = k_op;
-        } else if (k == "seq") {
-            bit = k_seq;
-        } else if (k == "rel") {
-            bit = k_rel;
-        } else if (k == "old") {
-            bit = k_old;
-        } else if (k == "new") {
-            bit = k_new;
-        } else if (k == "kind") {
-            bit = k_kind;
+    // The top-level "ops" array.
+    bool operations() {
+        reader_.consume('[');
+        c_.ops_streamed = true;
+        // A written operation takes about a hundred bytes; a guess that is
+        // too small only costs the vector one more growth.
+        c_.ops.reserve(size_ / 96);
+        if (reader_.consume(']')) return true;
+        for (;;) {
+            if (reader_.peek() == '{') {
+                if (!operation()) return fail(Halt::syntax);
+            } else {
+                fail_ops("invalid operation");
+                if (walk_json_value(reader_, nullptr, false) != WalkResult::ok)
+                    return fail(Halt::syntax);
+            }
+            if (reader_.consume(',')) continue;
+            if (reader_.consume(']')) return true;
+            return fail(Halt::syntax);
         }
-        if (bit == 0 || (acc_.seen & bit) != 0) {
-            acc_.fail("invalid operation");
-            acc_key_ = 0;
-            return;
-        }
-        acc_.seen |= bit;
-        acc_key_ = bit;
     }
 
-    bool op_number(std::optional<uint64_t> v) {
-        if (acc_key_ != k_seq || !v || *v > 0xFFFFFFFFu) {
-            acc_.fail("invalid operation");
-        } else {
-            acc_seq_ = static_cast<uint32_t>(*v);
+    // One operation object, decoded into a new last element of the list;
+    // false on a syntax error. The writer's own layout is read directly; any
+    // other text (whitespace, keys in another order, escapes, a broken value)
+    // is read again from its start with the general rules.
+    bool operation() {
+        Op& op = c_.ops.emplace_back();
+        const char* start = reader_.position();
+        if (writer_layout_operation(op)) return true;
+        reader_.rewind(start);
+        op = Op{};
+
+        reader_.consume('{');
+        OpInProgress p(op);
+        if (!reader_.consume('}')) {
+            for (;;) {
+                std::string_view key;
+                if (!reader_.read_string(key, scratch_)) return false;
+                uint8_t bit = op_key_bit(key);
+                if (bit == 0 || (p.seen & bit) != 0) {
+                    p.fail("invalid operation");
+                    bit = 0;
+                } else {
+                    p.seen |= bit;
+                }
+                if (!reader_.consume(':')) return false;
+                if (!operation_value(p, bit)) return false;
+                if (reader_.consume(',')) continue;
+                if (reader_.consume('}')) break;
+                return false;
+            }
         }
+        if (p.error.empty() && ((p.seen & k_op) == 0 || p.seen != keys_of(p.op.type))) {
+            p.fail("invalid operation");
+        }
+        if (!p.error.empty()) {
+            fail_ops(p.error);
+            c_.ops.pop_back();
+            return true;
+        }
+        p.op.seq = p.seq;
         return true;
     }
 
-    bool op_string(const std::string& v) {
-        switch (acc_key_) {
+    // {"op":"<type>","seq":<n>,"rel":<text>[,"old":<id>][,"new":<id>][,"kind":<kind>]}
+    // with every value valid, exactly as encode_journal writes it; false for
+    // anything else, and `op` and the reader's position are then unspecified.
+    bool writer_layout_operation(Op& op) {
+        if (!reader_.take(R"({"op":")")) return false;
+        if (reader_.take(R"(replace","seq":)")) {
+            op.type = OpType::replace;
+        } else if (reader_.take(R"(add","seq":)")) {
+            op.type = OpType::add;
+        } else if (reader_.take(R"(retire","seq":)")) {
+            op.type = OpType::retire;
+        } else if (reader_.take(R"(mkdir","seq":)")) {
+            op.type = OpType::mkdir;
+        } else {
+            return false;
+        }
+        // The seq as written: 0, or up to ten digits without a leading zero.
+        // Whatever follows is checked by the next step.
+        std::string_view digits = reader_.upcoming(11);
+        size_t count = 0;
+        uint64_t seq = 0;
+        while (count < digits.size() && digits[count] >= '0' && digits[count] <= '9') {
+            seq = seq * 10 + static_cast<uint64_t>(digits[count] - '0');
+            ++count;
+        }
+        if (count == 0 || count > 10 || (count > 1 && digits[0] == '0') || seq > 0xFFFFFFFFu) {
+            return false;
+        }
+        reader_.skip(count);
+        op.seq = static_cast<uint32_t>(seq);
+        if (!reader_.take(R"(,"rel":)") || !reader_.read_string_utf16(op.rel)) return false;
+        bool has_old = op.type == OpType::replace || op.type == OpType::retire;
+        bool has_new = op.type == OpType::replace || op.type == OpType::add;
+        if (has_old && !(reader_.take(R"(,"old":)") && take_file_id(op.old_id))) return false;
+        if (has_new && !(reader_.take(R"(,"new":)") && take_file_id(op.new_id))) return false;
+        if (op.type == OpType::retire) {
+            if (reader_.take(R"(,"kind":"file")")) {
+                op.leaf_kind = LeafKind::file;
+            } else if (reader_.take(R"(,"kind":"reparse")")) {
+                op.leaf_kind = LeafKind::reparse;
+            } else {
+                return false;
+            }
+        }
+        return reader_.take("}");
+    }
+
+    // A quoted file id of 32 lowercase digits, as written.
+    bool take_file_id(FileId& id) {
+        std::string_view text = reader_.upcoming(34);
+        if (text.size() != 34 || text.front() != '"' || text.back() != '"') return false;
+        auto high = parse_lower_hex(text.substr(1, 16), 16);
+        auto low = parse_lower_hex(text.substr(17, 16), 16);
+        if (!high || !low) return false;
+        id = FileId{*high, *low};
+        reader_.skip(34);
+        return true;
+    }
+
+    // The value of the member `bit` (0 for a key that is refused already).
+    bool operation_value(OpInProgress& p, uint8_t bit) {
+        char c = reader_.peek();
+        if (c == '"') {
+            if (bit == k_rel) return reader_.read_string_utf16(p.op.rel);
+            std::string_view text;
+            if (!reader_.read_string(text, scratch_)) return false;
+            operation_text(p, bit, text);
+            return true;
+        }
+        if (c == '-' || (c >= '0' && c <= '9')) {
+            JsonNumber number;
+            if (!reader_.read_number(number)) return false;
+            // A sequence number is written as a plain unsigned 32-bit number.
+            if (bit != k_seq || number.kind != JsonNumber::Kind::unsigned_integer ||
+                number.magnitude > 0xFFFFFFFFu) {
+                p.fail("invalid operation");
+            } else {
+                p.seq = static_cast<uint32_t>(number.magnitude);
+            }
+            return true;
+        }
+        // true, false, null, an object or an array: never an operation's value.
+        p.fail("invalid operation");
+        return walk_json_value(reader_, nullptr, false) == WalkResult::ok;
+    }
+
+    static void operation_text(OpInProgress& p, uint8_t bit, std::string_view v) {
+        switch (bit) {
             case k_op:
                 if (v == "replace") {
-                    acc_.op.type = OpType::replace;
+                    p.op.type = OpType::replace;
                 } else if (v == "add") {
-                    acc_.op.type = OpType::add;
+                    p.op.type = OpType::add;
                 } else if (v == "retire") {
-                    acc_.op.type = OpType::retire;
+                    p.op.type = OpType::retire;
                 } else if (v == "mkdir") {
-                    acc_.op.type = OpType::mkdir;
+                    p.op.type = OpType::mkdir;
                 } else {
-                    acc_.fail("invalid operation");
+                    p.fail("invalid operation");
                 }
-                return true;
-            case k_rel: {
-                auto w = utf8_to_utf16(v);
-                if (!w) {
-                    acc_.fail("invalid operation");
-                } else {
-                    acc_.op.rel = std::move(*w);
-                }
-                return true;
-            }
+                return;
             case k_old:
             case k_new: {
-                auto id = FileId::from_hex(v);
-                if (!id) {
-                    acc_.fail("invalid file id");
-                } else {
-                    (acc_key_ == k_old ? acc_.op.old_id : acc_.op.new_id) = *id;
+                // 32 lowercase digits: the high half, then the low one.
+                std::optional<uint64_t> high, low;
+                if (v.size() == 32) {
+                    high = parse_lower_hex(v.substr(0, 16), 16);
+                    low = parse_lower_hex(v.substr(16), 16);
                 }
-                return true;
+                if (!high || !low) {
+                    p.fail("invalid file id");
+                } else {
+                    (bit == k_old ? p.op.old_id : p.op.new_id) = FileId{*high, *low};
+                }
+                return;
             }
             case k_kind:
                 if (v == "file") {
-                    acc_.op.leaf_kind = LeafKind::file;
+                    p.op.leaf_kind = LeafKind::file;
                 } else if (v == "reparse") {
-                    acc_.op.leaf_kind = LeafKind::reparse;
+                    p.op.leaf_kind = LeafKind::reparse;
                 } else {
-                    acc_.fail("invalid operation kind");
+                    p.fail("invalid operation kind");
                 }
-                return true;
+                return;
             default:
-                acc_.fail("invalid operation");
-                return true;
+                p.fail("invalid operation");  // a text where none belongs
+                return;
         }
     }
 
-    Mode mode_ = Mode::start;
-    Field current_ = field_count;
-    std::optional<JsonDomBuilder> dom_;
-    size_t skip_depth_ = 0;
-    Mode skip_return_ = Mode::top;
+    JsonReader reader_;
+    size_t size_;
+    Collected c_;
     std::set<std::string, std::less<>> unknown_keys_;
-    OpAccumulator acc_;
-    uint8_t acc_key_ = 0;
-    uint32_t acc_seq_ = 0;
+    std::string scratch_;
 };
 
 // ---- from collected field values to the journal
@@ -477,11 +470,18 @@ std::expected<Mark, JournalDefect> decode_mark(const json& v) {
     return Mark(*kind);
 }
 
-std::expected<Journal, JournalDefect> assemble(JournalHandler& h) {
+std::expected<Journal, JournalDefect> assemble(Collected& h) {
     // Step 1: one well-formed object, no top-level key twice.
-    if (h.duplicate_field) return std::unexpected(corrupt("duplicate journal field"));
-    if (h.not_object) return std::unexpected(corrupt("not an object"));
-    if (h.syntax_error) return std::unexpected(corrupt("invalid json"));
+    switch (h.halt) {
+        case Halt::none:
+            break;
+        case Halt::duplicate_field:
+            return std::unexpected(corrupt("duplicate journal field"));
+        case Halt::not_object:
+            return std::unexpected(corrupt("not an object"));
+        case Halt::syntax:
+            return std::unexpected(corrupt("invalid json"));
+    }
 
     // Step 2: "format" before anything else.
     if (!h.present[f_format]) return std::unexpected(corrupt("missing format"));
@@ -572,7 +572,7 @@ std::expected<Journal, JournalDefect> assemble(JournalHandler& h) {
         return std::unexpected(corrupt("invalid options"));
     j.options.purge_session_vault = purge->get<bool>();
 
-    // Step 5: the operations, already decoded while they streamed by.
+    // Step 5: the operations, already decoded as they were read.
     if (!h.ops_streamed) return std::unexpected(corrupt("invalid operation list"));
     if (!h.ops_error.empty()) return std::unexpected(corrupt(h.ops_error));
     j.ops = std::move(h.ops);
@@ -595,10 +595,8 @@ std::expected<Journal, JournalDefect> assemble(JournalHandler& h) {
 }  // namespace
 
 std::expected<Journal, JournalDefect> decode_journal(std::string_view bytes) {
-    JournalHandler handler;
-    bool ok = json::sax_parse(bytes.begin(), bytes.end(), &handler);
-    if (!ok && !handler.duplicate_field && !handler.not_object) handler.syntax_error = true;
-    return assemble(handler);
+    Collected collected = JournalPass(bytes).run();
+    return assemble(collected);
 }
 
 }  // namespace holvar::txn::journal

@@ -1,7 +1,10 @@
 // Writing txn.json. The output is built by hand rather than through a JSON
 // tree: the key order is part of the format, and a journal of many thousands
-// of operations is rewritten for every mark.
+// of operations is rewritten for every mark. Room is made once per record and
+// the record is then written at a raw position, without a check per byte.
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "txn/journal/journal_codec.hpp"
 #include "txn/journal/text_codec.hpp"
@@ -10,130 +13,187 @@ namespace holvar::txn::journal {
 
 namespace {
 
-void append_file_id(std::string& out, const FileId& id) {
-    out.push_back('"');
-    append_hex(out, id.high, 16);
-    append_hex(out, id.low, 16);
-    out.push_back('"');
-}
+// The file's bytes as they are written. The string's length runs ahead of the
+// bytes written (its tail is room, not text) until `take` trims it.
+class OutputBuffer {
+  public:
+    explicit OutputBuffer(size_t estimate) { grow_to(estimate); }
 
-void append_number(std::string& out, uint64_t value) {
-    char buf[24];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    (void)ec;  // 24 characters always hold a 64-bit number
-    out.append(buf, end);
-}
-
-bool append_root_identity(std::string& out, const RootIdentity& id) {
-    out += "{\"path\":";
-    if (!append_json_string(out, id.path)) return false;
-    out += ",\"volume_serial\":\"";
-    append_hex(out, id.volume_serial, 16);
-    out += "\",\"file_id\":";
-    if (id.file_id) {
-        append_file_id(out, *id.file_id);
-    } else {
-        out += "null";
+    // A position with room for `n` more bytes; `advance` tells where the
+    // writing there ended.
+    char* room(size_t n) {
+        if (n > buffer_.size() - used_) grow_to(std::max(2 * buffer_.size(), used_ + n));
+        return buffer_.data() + used_;
     }
-    out.push_back('}');
-    return true;
+    void advance(char* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
+
+    void text(std::string_view t) { advance(put(room(t.size()), t)); }
+    bool json_string(std::u16string_view t) {
+        char* end = write_json_string(room(json_string_bound(t.size())), t);
+        if (end == nullptr) return false;
+        advance(end);
+        return true;
+    }
+    void json_string_utf8(std::string_view t) {
+        advance(write_json_string_utf8(room(json_string_bound(t.size())), t));
+    }
+
+    std::string take() && {
+        buffer_.resize(used_);
+        return std::move(buffer_);
+    }
+
+    static char* put(char* to, std::string_view t) {
+        std::memcpy(to, t.data(), t.size());
+        return to + t.size();
+    }
+
+  private:
+    // The new room is left as it is: every byte of it is written before the
+    // string is handed out, and what is never written is trimmed.
+    void grow_to(size_t n) {
+        buffer_.resize_and_overwrite(n, [n](char*, size_t) { return n; });
+    }
+
+    std::string buffer_;
+    size_t used_ = 0;
+};
+
+char* put_file_id(char* to, const FileId& id) {
+    *to++ = '"';
+    to = write_hex16(to, id.high);
+    to = write_hex16(to, id.low);
+    *to++ = '"';
+    return to;
 }
 
-constexpr std::string_view op_names[] = {"replace", "add", "retire", "mkdir"};
+// The most an operation object takes besides its path: the longest variant's
+// keys, a ten-digit seq and two quoted file ids.
+constexpr size_t op_fixed_bound = 160;
 
-bool append_op(std::string& out, const Op& op) {
-    out += "{\"op\":\"";
-    out += op_names[static_cast<size_t>(op.type)];
-    out += "\",\"seq\":";
-    append_number(out, op.seq);
-    out += ",\"rel\":";
-    if (!append_json_string(out, op.rel)) return false;
+constexpr std::string_view op_heads[] = {R"({"op":"replace","seq":)", R"({"op":"add","seq":)",
+                                         R"({"op":"retire","seq":)", R"({"op":"mkdir","seq":)"};
+
+// One operation, after a comma unless it is the first.
+bool write_op(OutputBuffer& out, const Op& op, bool first) {
+    char* p = out.room(1 + op_fixed_bound + json_string_bound(op.rel.size()));
+    if (!first) *p++ = ',';
+    p = OutputBuffer::put(p, op_heads[static_cast<size_t>(op.type)]);
+    p = std::to_chars(p, p + 10, op.seq).ptr;  // 32 bits: at most ten digits
+    p = OutputBuffer::put(p, R"(,"rel":)");
+    p = write_json_string(p, op.rel);
+    if (p == nullptr) return false;
     switch (op.type) {
         case OpType::replace:
-            out += ",\"old\":";
-            append_file_id(out, op.old_id);
-            out += ",\"new\":";
-            append_file_id(out, op.new_id);
+            p = OutputBuffer::put(p, R"(,"old":)");
+            p = put_file_id(p, op.old_id);
+            p = OutputBuffer::put(p, R"(,"new":)");
+            p = put_file_id(p, op.new_id);
             break;
         case OpType::add:
-            out += ",\"new\":";
-            append_file_id(out, op.new_id);
+            p = OutputBuffer::put(p, R"(,"new":)");
+            p = put_file_id(p, op.new_id);
             break;
         case OpType::retire:
-            out += ",\"old\":";
-            append_file_id(out, op.old_id);
-            out += op.leaf_kind == LeafKind::file ? ",\"kind\":\"file\"" : ",\"kind\":\"reparse\"";
+            p = OutputBuffer::put(p, R"(,"old":)");
+            p = put_file_id(p, op.old_id);
+            p = OutputBuffer::put(
+                p, op.leaf_kind == LeafKind::file ? R"(,"kind":"file")" : R"(,"kind":"reparse")");
             break;
         case OpType::mkdir:
             break;
     }
-    out.push_back('}');
+    *p++ = '}';
+    out.advance(p);
     return true;
 }
 
-void append_mark(std::string& out, const Mark& mark) {
-    out.push_back('"');
-    out += mark_name(mark.kind);
+bool write_root_identity(OutputBuffer& out, const RootIdentity& id) {
+    out.text(R"({"path":)");
+    if (!out.json_string(id.path)) return false;
+    char* p = out.room(128);
+    p = OutputBuffer::put(p, R"(,"volume_serial":")");
+    p = write_hex16(p, id.volume_serial);
+    p = OutputBuffer::put(p, R"(","file_id":)");
+    p = id.file_id ? put_file_id(p, *id.file_id) : OutputBuffer::put(p, "null");
+    *p++ = '}';
+    out.advance(p);
+    return true;
+}
+
+void write_mark(OutputBuffer& out, const Mark& mark) {
+    char* p = out.room(64);
+    *p++ = '"';
+    p = OutputBuffer::put(p, mark_name(mark.kind));
     if (mark.kind == MarkKind::root_created) {
-        out.push_back(':');
-        append_hex(out, mark.root_id.high, 16);
-        append_hex(out, mark.root_id.low, 16);
+        *p++ = ':';
+        p = write_hex16(p, mark.root_id.high);
+        p = write_hex16(p, mark.root_id.low);
     }
-    out.push_back('"');
+    *p++ = '"';
+    out.advance(p);
 }
 
-bool append_journal(std::string& out, const Journal& j) {
-    out += "{\"format\":";
-    append_number(out, j.format);
-    out += j.kind == JournalKind::apply ? ",\"kind\":\"apply\"" : ",\"kind\":\"remove\"";
-    out += ",\"txid\":";
-    append_json_string_utf8(out, j.txid);  // validated: 32 hex digits
-    out += ",\"engine_version\":";
+bool write_journal(OutputBuffer& out, const Journal& j) {
+    char* p = out.room(32);
+    p = OutputBuffer::put(p, R"({"format":)");
+    p = std::to_chars(p, p + 10, j.format).ptr;
+    out.advance(p);
+    out.text(j.kind == JournalKind::apply ? R"(,"kind":"apply")" : R"(,"kind":"remove")");
+    out.text(R"(,"txid":)");
+    out.json_string_utf8(j.txid);  // validated: 32 hex digits
+    out.text(R"(,"engine_version":)");
     if (!utf8_to_utf16(j.engine_version)) return false;
-    append_json_string_utf8(out, j.engine_version);
-    out += ",\"root\":";
-    if (!append_root_identity(out, j.root)) return false;
-    out += ",\"stage\":";
-    if (!append_root_identity(out, j.stage)) return false;
-    out += ",\"scm_before\":";
+    out.json_string_utf8(j.engine_version);
+    out.text(R"(,"root":)");
+    if (!write_root_identity(out, j.root)) return false;
+    out.text(R"(,"stage":)");
+    if (!write_root_identity(out, j.stage)) return false;
+    out.text(R"(,"scm_before":)");
     if (j.scm_before) {
-        if (!scm::append_scm_config_json(out, *j.scm_before)) return false;
+        std::string record;
+        if (!scm::append_scm_config_json(record, *j.scm_before)) return false;
+        out.text(record);
     } else {
-        out += "null";
+        out.text("null");
     }
-    out += j.service_running_before ? ",\"service_running_before\":true"
-                                    : ",\"service_running_before\":false";
-    out += ",\"generated_before\":[";
+    out.text(j.service_running_before ? R"(,"service_running_before":true)"
+                                      : R"(,"service_running_before":false)");
+    out.text(R"(,"generated_before":[)");
     for (size_t i = 0; i < j.generated_before.size(); ++i) {
-        if (i != 0) out.push_back(',');
-        if (!append_json_string(out, j.generated_before[i])) return false;
+        if (i != 0) out.text(",");
+        if (!out.json_string(j.generated_before[i])) return false;
     }
-    out += j.options.purge_session_vault ? "],\"options\":{\"purge_session_vault\":true}"
-                                         : "],\"options\":{\"purge_session_vault\":false}";
-    out += ",\"ops\":[";
+    out.text(j.options.purge_session_vault ? R"(],"options":{"purge_session_vault":true})"
+                                           : R"(],"options":{"purge_session_vault":false})");
+    out.text(R"(,"ops":[)");
     for (size_t i = 0; i < j.ops.size(); ++i) {
-        if (i != 0) out.push_back(',');
-        if (!append_op(out, j.ops[i])) return false;
+        if (!write_op(out, j.ops[i], i == 0)) return false;
     }
-    out += "],\"marks\":[";
+    out.text(R"(],"marks":[)");
     for (size_t i = 0; i < j.marks.size(); ++i) {
-        if (i != 0) out.push_back(',');
-        append_mark(out, j.marks[i]);
+        if (i != 0) out.text(",");
+        write_mark(out, j.marks[i]);
     }
-    out += "]}";
+    out.text("]}");
     return true;
+}
+
+// Enough for the whole file in one allocation when the paths are ASCII with a
+// few separators; a longer file only costs the buffer one growth.
+size_t estimate_size(const Journal& j) {
+    size_t estimate = 2048;
+    for (const Op& op : j.ops) estimate += 112 + 2 * op.rel.size();
+    return estimate;
 }
 
 }  // namespace
 
 platform::Result<std::string> encode_journal(const Journal& journal) {
     if (validate_journal(journal)) return platform::invalid_input("invalid journal");
-    std::string out;
-    size_t estimate = 1024;
-    for (const Op& op : journal.ops) estimate += 112 + op.rel.size();
-    out.reserve(estimate);
-    if (!append_journal(out, journal)) return platform::invalid_input("invalid journal");
-    return out;
+    OutputBuffer out(estimate_size(journal));
+    if (!write_journal(out, journal)) return platform::invalid_input("invalid journal");
+    return std::move(out).take();
 }
 
 }  // namespace holvar::txn::journal

@@ -58,45 +58,18 @@ bool JsonDomBuilder::end_container() {
     return true;
 }
 
-namespace {
-
-// Event handler for a standalone value.
-struct StrictHandler {
-    JsonDomBuilder dom;
-    bool syntax_error = false;
-
-    bool null() { return dom.scalar(nullptr); }
-    bool boolean(bool v) { return dom.scalar(v); }
-    bool number_integer(nlohmann::json::number_integer_t v) { return dom.scalar(v); }
-    bool number_unsigned(nlohmann::json::number_unsigned_t v) { return dom.scalar(v); }
-    bool number_float(nlohmann::json::number_float_t v, const std::string&) {
-        return dom.scalar(v);
-    }
-    bool string(std::string& v) { return dom.scalar(std::move(v)); }
-    bool binary(nlohmann::json::binary_t&) {
-        syntax_error = true;
-        return false;
-    }
-    bool start_object(std::size_t) { return dom.start_object(); }
-    bool key(std::string& k) { return dom.key(k); }
-    bool end_object() { return dom.end_container(); }
-    bool start_array(std::size_t) { return dom.start_array(); }
-    bool end_array() { return dom.end_container(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-        syntax_error = true;
-        return false;
-    }
-};
-
-}  // namespace
-
 std::expected<nlohmann::json, StrictJsonFailure> parse_strict_json(std::string_view bytes,
                                                                    size_t max_depth) {
-    StrictHandler handler{JsonDomBuilder(max_depth)};
-    bool ok = nlohmann::json::sax_parse(bytes.begin(), bytes.end(), &handler);
-    if (handler.dom.failed()) return std::unexpected(handler.dom.failure());
-    if (!ok || handler.syntax_error) return std::unexpected(StrictJsonFailure::syntax);
-    return std::move(handler.dom.value());
+    JsonReader reader(bytes);
+    JsonDomBuilder dom(max_depth);
+    // The first refusal ends the parse, like the first syntax error: whichever
+    // comes first in the text decides.
+    WalkResult walked = walk_json_value(reader, &dom, true);
+    if (walked == WalkResult::refused) return std::unexpected(dom.failure());
+    if (walked == WalkResult::syntax || !reader.at_end()) {
+        return std::unexpected(StrictJsonFailure::syntax);
+    }
+    return std::move(dom.value());
 }
 
 }  // namespace holvar::txn::journal

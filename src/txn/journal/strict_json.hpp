@@ -1,6 +1,7 @@
-// JSON parsing that sees what the default parser hides: a key that occurs twice
-// in one object (the default keeps the last), and nesting deep enough to exhaust
-// memory. Built on the library's event (SAX) interface, never throwing.
+// JSON parsing into the library's tree that sees what the library's own parser
+// hides: a key that occurs twice in one object (the library keeps the last),
+// and nesting deep enough to exhaust memory. Meant for small records; the
+// events come from the strict reader, and nothing throws.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "txn/journal/json_reader.hpp"
+
 namespace holvar::txn::journal {
 
 enum class StrictJsonFailure : uint8_t {
@@ -22,15 +25,15 @@ enum class StrictJsonFailure : uint8_t {
 
 // Builds one JSON value from parser events. Containers may nest `max_depth`
 // levels (a scalar alone is depth 0, an object of scalars depth 1).
-class JsonDomBuilder {
+class JsonDomBuilder final : public JsonSink {
   public:
     explicit JsonDomBuilder(size_t max_depth) : max_depth_(max_depth) {}
 
-    bool scalar(nlohmann::json value);
-    bool start_object();
-    bool start_array();
-    bool key(std::string& name);
-    bool end_container();
+    bool scalar(nlohmann::json value) override;
+    bool start_object() override;
+    bool start_array() override;
+    bool key(std::string& name) override;
+    bool end_container() override;
 
     bool failed() const { return failure_.has_value(); }
     StrictJsonFailure failure() const { return *failure_; }

@@ -24,8 +24,20 @@ bool append_json_string(std::string& out, std::u16string_view text);
 // The same for text that is already UTF-8 (checked by the caller).
 void append_json_string_utf8(std::string& out, std::string_view text);
 
+// The same literals written at a raw position, for writers that reserve room
+// once for a whole record: the most bytes a literal of `units` code units (of
+// either encoding) can take is a \u00xx escape for each, plus the quotes.
+constexpr size_t json_string_bound(size_t units) {
+    return 6 * units + 2;
+}
+// Returns the end of what was written, or null for an unpaired surrogate.
+char* write_json_string(char* to, std::u16string_view text);
+char* write_json_string_utf8(char* to, std::string_view text);
+
 // Exactly `digits` lowercase hexadecimal digits, zero-padded.
 void append_hex(std::string& out, uint64_t value, int digits);
+// The 16 lowercase hexadecimal digits of `value`, zero-padded, at `to`.
+char* write_hex16(char* to, uint64_t value);
 // Exactly `digits` characters 0-9 or a-f; uppercase refused.
 std::optional<uint64_t> parse_lower_hex(std::string_view text, size_t digits);
 
