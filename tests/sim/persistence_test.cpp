@@ -11,7 +11,11 @@ namespace {
 
 class PersistenceTest : public SimTest {
   protected:
-    std::filesystem::path file = std::filesystem::path(::testing::TempDir()) / "machine-test.json";
+    // One file per test: ctest runs the tests of this suite in parallel.
+    std::filesystem::path file =
+        std::filesystem::path(::testing::TempDir()) /
+        (std::string("machine-test-") +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".json");
     void TearDown() override { std::filesystem::remove(file); }
 };
 
