@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "managed_v3/protocol/frame_precheck.hpp"
 #include "managed_v3/transport/frame.hpp"
 
 namespace holvar::v3 {
@@ -87,8 +88,10 @@ TEST(ResponseFrame, NestingIsCutAt16) {
     for (size_t depth : {15u, 16u, 17u, 40u}) {
         const std::string payload = std::string(depth, '[') + std::string(depth, ']');
         auto frame = frame_of(payload.size(), payload);
+        // Up to 16 levels reach the parser; deeper ones are refused before it.
+        EXPECT_EQ(passes_structure_precheck(payload), depth <= 16) << depth;
         auto decoded = decode_response_frame(frame, 65536);
-        ASSERT_FALSE(decoded);  // never an envelope; what matters is that it stays an error value
+        ASSERT_FALSE(decoded);  // a bare array is never an envelope
         EXPECT_EQ(decoded.error().text, "invalid_frame");
     }
 }

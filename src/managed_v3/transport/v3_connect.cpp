@@ -15,17 +15,12 @@ constexpr p::Duration kConnectWindow = 2s;
 constexpr p::Duration kOpenRetry = 50ms;
 
 std::unexpected<V3Error> identity_rejected_error() {
-    return v3_fail(p::ErrorKind::permission_denied, kIdentityRejected);
+    return v3_fail(identity_rejected().error());
 }
 
 // What a blocking step that did not finish becomes.
 std::unexpected<V3Error> abandoned(BlockingEnd end) {
     return v3_message(end == BlockingEnd::deadline ? kStartTimeout : kPipeOpenUnverified);
-}
-
-bool worth_retrying(const V3Error& e) {
-    return e.type == V3ErrorType::pipe_connect &&
-           (e.error.is_win32(p::win32::file_not_found) || e.error.is_win32(p::win32::pipe_busy));
 }
 
 }  // namespace
@@ -65,7 +60,7 @@ V3Result<SharedConnection> v3_connect(p::Os& os, const std::u16string& expected_
         if (outcome.end != BlockingEnd::finished) return abandoned(outcome.end);
         V3Result<V3Connection>& opened = *outcome.value;
         if (!opened) {
-            if (worth_retrying(opened.error()) && os.clock.now() + kOpenRetry < window_end) {
+            if (opened.error().pipe_absent_or_busy() && os.clock.now() + kOpenRetry < window_end) {
                 os.clock.sleep_for(kOpenRetry);
                 continue;
             }

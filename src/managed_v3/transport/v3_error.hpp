@@ -48,6 +48,13 @@ struct V3Error {
         return std::nullopt;
     }
     bool is(std::string_view text) const { return error.has_text(text); }
+    // The pipe's open found no instance (2) or only busy ones (231): the one
+    // failure worth trying again, since a starting service opens it soon.
+    bool pipe_absent_or_busy() const {
+        return type == V3ErrorType::pipe_connect &&
+               (error.is_win32(platform::win32::file_not_found) ||
+                error.is_win32(platform::win32::pipe_busy));
+    }
     friend bool operator==(const V3Error&, const V3Error&) = default;
 };
 

@@ -12,7 +12,6 @@ namespace holvar::txn::verify {
 
 namespace p = holvar::platform;
 using v3::V3Error;
-using v3::V3ErrorType;
 using v3::V3Result;
 using v3::V3Status;
 
@@ -100,11 +99,6 @@ V3Status run_attempt(p::Os& os, v3::V3Client& client, p::Instant deadline) {
     return {};
 }
 
-bool pipe_absent_or_busy(const V3Error& e) {
-    return e.type == V3ErrorType::pipe_connect &&
-           (e.error.is_win32(p::win32::file_not_found) || e.error.is_win32(p::win32::pipe_busy));
-}
-
 }  // namespace
 
 V3Status verify_started_service(p::Os& os, std::u16string_view expected_image) {
@@ -128,7 +122,7 @@ V3Status verify_started_service(p::Os& os, std::u16string_view expected_image) {
         V3Status attempt = run_attempt(os, client, deadline);
         if (os.clock.now() >= deadline) return v3::v3_message(v3::kStartTimeout);
         if (attempt) return {};
-        if (!pipe_absent_or_busy(attempt.error())) return attempt;
+        if (!attempt.error().pipe_absent_or_busy()) return attempt;
         // The service runs but its pipe is not up yet: look at it again.
         auto again = query_phase(os, opened->service);
         if (!again) return std::unexpected(again.error());
