@@ -94,6 +94,14 @@ bool is_valid_txid(std::string_view txid) {
 }
 
 std::optional<JournalDefect> validate_journal(const Journal& j) {
+    if (auto defect = validate_journal_header(j)) return defect;
+    for (size_t i = 0; i < j.ops.size(); ++i) {
+        if (j.ops[i].seq != i) return operation_out_of_sequence;
+    }
+    return std::nullopt;
+}
+
+std::optional<JournalDefect> validate_journal_header(const Journal& j) {
     if (j.format != journal_format) {
         return JournalDefect{JournalProblem::unsupported, "unsupported journal format"};
     }
@@ -103,10 +111,6 @@ std::optional<JournalDefect> validate_journal(const Journal& j) {
     }
     if (j.options.purge_session_vault && j.kind != JournalKind::remove) {
         return JournalDefect{JournalProblem::corrupt, "purge outside a removal"};
-    }
-    for (size_t i = 0; i < j.ops.size(); ++i) {
-        if (j.ops[i].seq != i)
-            return JournalDefect{JournalProblem::corrupt, "operation out of sequence"};
     }
     return std::nullopt;
 }

@@ -37,13 +37,15 @@ enum class LeafKind : uint8_t { file = 0, reparse = 1 };
 //   retire:  old_id, leaf_kind
 //   mkdir:   nothing more
 // Fields a variant does not use stay at their defaults, so equality is exact.
+// The two small fields sit together ahead of the seq, so a journal of a
+// million operations is 8 MB smaller in memory.
 struct Op {
     OpType type = OpType::mkdir;
+    LeafKind leaf_kind = LeafKind::file;
     uint32_t seq = 0;
     std::u16string rel;  // relative to the root (and to the payload folder)
     FileId old_id;
     FileId new_id;
-    LeafKind leaf_kind = LeafKind::file;
 
     static Op replace(std::u16string rel, FileId old_id, FileId new_id);
     static Op add(std::u16string rel, FileId new_id);
@@ -129,6 +131,11 @@ struct JournalDefect {
 // The five rules checked before every write and after every read; the first
 // that fails decides. Success is no value.
 std::optional<JournalDefect> validate_journal(const Journal& journal);
+// The first four of those rules, for the codec, which checks the fifth (each
+// operation's seq is its index) in the one pass it makes over the operations.
+std::optional<JournalDefect> validate_journal_header(const Journal& journal);
+inline constexpr JournalDefect operation_out_of_sequence{JournalProblem::corrupt,
+                                                         "operation out of sequence"};
 
 // Exactly 32 characters, each 0-9 or a-f.
 bool is_valid_txid(std::string_view txid);

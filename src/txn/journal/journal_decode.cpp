@@ -10,6 +10,8 @@
 // other problem is noted and judged afterwards, in the order of the rules, so
 // that an unsupported "format" wins over any of them.
 #include <array>
+#include <bit>
+#include <cstring>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -89,6 +91,31 @@ uint8_t op_key_bit(std::string_view k) {
     return 0;
 }
 
+// The run of decimal digits that starts `text`, when it is shorter than
+// eight and eight bytes can be read: its length and value, all in one word.
+// False leaves the digits to be read one by one.
+bool leading_digits8(std::string_view text, size_t& count, uint64_t& value) {
+    constexpr uint64_t ones = 0x0101010101010101u;
+    constexpr uint64_t highs = 0x8080808080808080u;
+    if (text.size() < 8) return false;
+    uint64_t w;
+    std::memcpy(&w, text.data(), 8);
+    // Each byte less '0': a digit gives 0-9, anything else a byte above 9 or
+    // a borrow, which can only spoil the bytes after the first non-digit.
+    uint64_t x = w - ones * '0';
+    uint64_t non_digit = (x | (x + ones * (0x7F - 9))) & highs;
+    if (non_digit == 0) return false;
+    count = static_cast<size_t>(std::countr_zero(non_digit)) / 8;
+    if (count == 0) return true;
+    // The digits moved to the top of the word, the first most significant,
+    // with zeros before them; then pairs, fours and eights combined.
+    x <<= 8 * (8 - count);
+    x = (x * 10 + (x >> 8)) & 0x00FF00FF00FF00FFu;
+    x = (x * 100 + (x >> 16)) & 0x0000FFFF0000FFFFu;
+    value = (x * 10000 + (x >> 32)) & 0xFFFFFFFFu;
+    return true;
+}
+
 // What ended the pass early.
 enum class Halt : uint8_t { none, syntax, duplicate_field, not_object };
 
@@ -101,7 +128,8 @@ struct Collected {
     bool unknown_field = false;
     bool ops_streamed = false;  // "ops" was an array, read into `ops`
     std::vector<Op> ops;
-    std::string_view ops_error;  // the first problem in the operation list
+    std::string_view ops_error;        // the first problem in the operation list
+    bool ops_out_of_sequence = false;  // some operation's seq is not its index
 };
 
 // One operation object as its members are read.
@@ -233,7 +261,7 @@ class JournalPass {
     bool operation() {
         Op& op = c_.ops.emplace_back();
         const char* start = reader_.position();
-        if (writer_layout_operation(op)) return true;
+        if (writer_layout_operation(op)) return in_sequence(op);
         reader_.rewind(start);
         op = Op{};
 
@@ -266,6 +294,12 @@ class JournalPass {
             return true;
         }
         p.op.seq = p.seq;
+        return in_sequence(p.op);
+    }
+
+    // Notes an operation, the last one read, whose seq is not its index.
+    bool in_sequence(const Op& op) {
+        if (op.seq != c_.ops.size() - 1) c_.ops_out_of_sequence = true;
         return true;
     }
 
@@ -290,9 +324,11 @@ class JournalPass {
         std::string_view digits = reader_.upcoming(11);
         size_t count = 0;
         uint64_t seq = 0;
-        while (count < digits.size() && digits[count] >= '0' && digits[count] <= '9') {
-            seq = seq * 10 + static_cast<uint64_t>(digits[count] - '0');
-            ++count;
+        if (!leading_digits8(digits, count, seq)) {
+            while (count < digits.size() && digits[count] >= '0' && digits[count] <= '9') {
+                seq = seq * 10 + static_cast<uint64_t>(digits[count] - '0');
+                ++count;
+            }
         }
         if (count == 0 || count > 10 || (count > 1 && digits[0] == '0') || seq > 0xFFFFFFFFu) {
             return false;
@@ -320,10 +356,9 @@ class JournalPass {
     bool take_file_id(FileId& id) {
         std::string_view text = reader_.upcoming(34);
         if (text.size() != 34 || text.front() != '"' || text.back() != '"') return false;
-        auto high = parse_lower_hex(text.substr(1, 16), 16);
-        auto low = parse_lower_hex(text.substr(17, 16), 16);
-        if (!high || !low) return false;
-        id = FileId{*high, *low};
+        if (!read_hex16(text.data() + 1, id.high) || !read_hex16(text.data() + 17, id.low)) {
+            return false;
+        }
         reader_.skip(34);
         return true;
     }
@@ -588,7 +623,8 @@ std::expected<Journal, JournalDefect> assemble(Collected& h) {
     }
 
     // Step 7: the journal's own rules.
-    if (auto defect = validate_journal(j)) return std::unexpected(*defect);
+    if (auto defect = validate_journal_header(j)) return std::unexpected(*defect);
+    if (h.ops_out_of_sequence) return std::unexpected(operation_out_of_sequence);
     return j;
 }
 

@@ -1,13 +1,12 @@
 #include "txn/journal/json_reader.hpp"
 
-#include <bit>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 
 #include "platform/unicode.hpp"
+#include "txn/journal/json_lanes.hpp"
 
 namespace holvar::txn::journal {
 
@@ -25,28 +24,12 @@ bool is_plain_string_byte(char c) {
     return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
 }
 
-// The bytes of `w` that end a plain run, as their high bits: a byte below
-// 0x20, a quote, a backslash or a byte with the high bit set (the usual
-// word-wide tests for a zero byte and for a byte below a bound). Only bytes
-// above a true hit can be flagged falsely, so the lowest flag is exact.
-uint64_t special_bytes(uint64_t w) {
-    constexpr uint64_t ones = 0x0101010101010101u;
-    constexpr uint64_t highs = 0x8080808080808080u;
-    auto zero_bytes = [](uint64_t v) { return (v - ones) & ~v & highs; };
-    uint64_t below_space = (w - ones * 0x20) & ~w & highs;
-    return below_space | zero_bytes(w ^ (ones * '"')) | zero_bytes(w ^ (ones * '\\')) | (w & highs);
-}
-
-static_assert(std::endian::native == std::endian::little,
-              "the word-wide scan reads the first byte as the lowest");
-
 // The end of the run of plain string bytes that starts at `p`.
 const char* scan_plain(const char* p, const char* end) {
-    while (end - p >= 8) {
-        uint64_t w;
-        std::memcpy(&w, p, 8);
-        if (uint64_t hits = special_bytes(w); hits != 0) return p + std::countr_zero(hits) / 8;
-        p += 8;
+    while (end - p >= 16) {
+        size_t plain = json_lanes::plain_prefix16(p);
+        p += plain;
+        if (plain < 16) return p;
     }
     while (p < end && is_plain_string_byte(*p)) ++p;
     return p;
@@ -224,58 +207,56 @@ bool JsonReader::read_string(std::string_view& text, std::string& scratch) {
 bool JsonReader::read_string_utf16(std::u16string& out) {
     if (peek() != '"' || pos_ == end_) return false;
     ++pos_;
-    // The literal ends at the first quote that no backslash escapes. Each code
-    // unit it decodes to takes at least one byte of it, so its byte length is
-    // room enough, and the string is allocated once.
-    const char* close = pos_;
+    // Decoded into the reader's own buffer, which has room for a whole step
+    // of sixteen units past what is decoded, and then copied once into a
+    // string of exactly its length: a journal holds one per operation.
+    size_t n = 0;
     for (;;) {
-        close =
-            static_cast<const char*>(std::memchr(close, '"', static_cast<size_t>(end_ - close)));
-        if (close == nullptr) return false;
-        const char* b = close;
-        while (b > pos_ && b[-1] == '\\') --b;
-        if ((close - b) % 2 == 0) break;
-        ++close;
-    }
-    const size_t room = static_cast<size_t>(close - pos_);
-    bool ok = true;
-    // The count is taken from here, not from the callback's argument: GCC 12
-    // hands the callback the capacity instead of the size asked for.
-    out.resize_and_overwrite(room, [&](char16_t* to, size_t) {
-        size_t n = 0;
-        while (pos_ < close) {
-            // A run of plain ASCII: each byte is its own UTF-16 unit.
-            const char* run = pos_;
-            const char* run_end = scan_plain(run, close);
-            for (const char* b = run; b < run_end; ++b) to[n++] = static_cast<char16_t>(*b);
-            pos_ = run_end;
-            if (pos_ == close) break;
-            char c = *pos_;
-            char32_t cp;
-            if (c == '\\') {
-                ++pos_;
-                ok = read_escape(cp);
-            } else {
-                // A raw control character is refused; anything else starts a
-                // multi-byte sequence.
-                ok = static_cast<unsigned char>(c) >= 0x80 && read_utf8_sequence(cp);
+        if (wide_.size() < n + 16) wide_.resize(std::max(2 * wide_.size(), n + 256));
+        char16_t* to = wide_.data();
+        // Plain ASCII, each byte its own unit, sixteen at a time while the
+        // input lasts. A load may see past the closing quote, but the quote
+        // ends the run, so nothing after it is taken.
+        if (end_ - pos_ >= 16) {
+            size_t plain = json_lanes::widen_plain16(pos_, to + n);
+            n += plain;
+            pos_ += plain;
+            if (plain == 16) continue;
+        } else {
+            while (pos_ < end_ && is_plain_string_byte(*pos_)) {
+                to[n++] = static_cast<char16_t>(*pos_++);
             }
-            if (!ok || pos_ > close || n + (cp < 0x10000 ? 1 : 2) > room) {
-                ok = false;
-                break;
-            }
-            if (cp < 0x10000) {
-                to[n++] = static_cast<char16_t>(cp);
-            } else {
-                cp -= 0x10000;
-                to[n++] = static_cast<char16_t>(0xD800 + (cp >> 10));
-                to[n++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-            }
+            if (pos_ == end_) return false;
         }
-        return n;
-    });
-    if (!ok) return false;
-    pos_ = close + 1;
+        char c = *pos_;
+        if (c == '"') {
+            ++pos_;
+            break;
+        }
+        char32_t cp;
+        if (c == '\\') {
+            // An escaped backslash, the separator of every path, first.
+            if (end_ - pos_ >= 2 && pos_[1] == '\\') {
+                to[n++] = u'\\';
+                pos_ += 2;
+                continue;
+            }
+            ++pos_;
+            if (!read_escape(cp)) return false;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            return false;  // a raw control character
+        } else if (!read_utf8_sequence(cp)) {
+            return false;
+        }
+        if (cp < 0x10000) {
+            to[n++] = static_cast<char16_t>(cp);
+        } else {
+            cp -= 0x10000;
+            to[n++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            to[n++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        }
+    }
+    out.assign(wide_.data(), n);
     return true;
 }
 

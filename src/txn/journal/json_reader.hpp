@@ -102,6 +102,7 @@ class JsonReader {
 
     const char* pos_;
     const char* end_;
+    std::u16string wide_;  // read_string_utf16's working room
 };
 
 // Receives the events of one JSON value, in document order. Every callback

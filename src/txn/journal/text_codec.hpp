@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/unicode.hpp"
+#include "txn/journal/hex_words.hpp"
 
 namespace holvar::txn::journal {
 
@@ -36,8 +37,6 @@ char* write_json_string_utf8(char* to, std::string_view text);
 
 // Exactly `digits` lowercase hexadecimal digits, zero-padded.
 void append_hex(std::string& out, uint64_t value, int digits);
-// The 16 lowercase hexadecimal digits of `value`, zero-padded, at `to`.
-char* write_hex16(char* to, uint64_t value);
 // Exactly `digits` characters 0-9 or a-f; uppercase refused.
 std::optional<uint64_t> parse_lower_hex(std::string_view text, size_t digits);
 
