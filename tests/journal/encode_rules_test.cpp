@@ -41,6 +41,31 @@ TEST_P(EncodeRefusal, IsAnInvalidJournal) {
     auto encoded = encode_journal(j);
     ASSERT_FALSE(encoded);
     EXPECT_TRUE(encoded.error().has_text("invalid journal"));
+    // Written into a buffer that held a journal before, the refusal leaves
+    // nothing of that journal behind.
+    std::string buffer = upgrade_text;
+    auto into = encode_journal(j, buffer);
+    ASSERT_FALSE(into);
+    EXPECT_TRUE(into.error().has_text("invalid journal"));
+    EXPECT_TRUE(buffer.empty());
+}
+
+// The store writes every mark into the buffer of the write before: whatever
+// it held, longer or shorter, the bytes are exactly those of a fresh write.
+TEST(EncodeInto, AKeptBufferGivesTheSameBytesAsANewOne) {
+    Journal large = upgrade_journal();
+    for (uint32_t i = 7; i < 3000; ++i) {
+        large.ops.push_back(Op::mkdir(u"many\\folders"));
+        large.ops.back().seq = i;
+    }
+    std::string buffer;
+    for (const Journal& j : {large, upgrade_journal(), removal_journal(), large}) {
+        auto fresh = encode_journal(j);
+        ASSERT_TRUE(fresh);
+        ASSERT_TRUE(encode_journal(j, buffer));
+        ASSERT_EQ(buffer, *fresh);
+    }
+    EXPECT_EQ(buffer.size(), encode_journal(large)->size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Refusals, EncodeRefusal, ::testing::ValuesIn(refusals),

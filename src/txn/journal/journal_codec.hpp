@@ -15,6 +15,11 @@ namespace holvar::txn::journal {
 // validation or holds a text that is not valid Unicode (a path with an unpaired
 // surrogate has no UTF-8 form; such a journal is never written).
 platform::Result<std::string> encode_journal(const Journal& journal);
+// The same bytes written into `out`, replacing what it held but keeping its
+// storage: the store rewrites the whole journal for every mark, and at a
+// million operations faulting in a fresh buffer each time costs more than the
+// writing. On failure `out` is left empty.
+platform::Status encode_journal(const Journal& journal, std::string& out);
 
 // The journal, or why it is refused: unsupported for a "format" other than 1
 // (whatever else the document holds), corrupt for everything else.

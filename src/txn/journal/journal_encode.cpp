@@ -13,11 +13,15 @@ namespace holvar::txn::journal {
 
 namespace {
 
-// The file's bytes as they are written. The string's length runs ahead of the
-// bytes written (its tail is room, not text) until `take` trims it.
+// The file's bytes as they are written, into a string whose storage is used
+// as it stands (a caller writing again and again keeps its capacity). The
+// string's length runs ahead of the bytes written (its tail is room, not
+// text) until `finish` trims it.
 class OutputBuffer {
   public:
-    explicit OutputBuffer(size_t estimate) { grow_to(estimate); }
+    OutputBuffer(std::string& target, size_t estimate) : buffer_(target) {
+        grow_to(std::max(estimate, buffer_.capacity()));
+    }
 
     // A position with room for `n` more bytes; `advance` tells where the
     // writing there ended.
@@ -38,10 +42,7 @@ class OutputBuffer {
         advance(write_json_string_utf8(room(json_string_bound(t.size())), t));
     }
 
-    std::string take() && {
-        buffer_.resize(used_);
-        return std::move(buffer_);
-    }
+    void finish() { buffer_.resize(used_); }
 
     static char* put(char* to, std::string_view t) {
         std::memcpy(to, t.data(), t.size());
@@ -55,7 +56,7 @@ class OutputBuffer {
         buffer_.resize_and_overwrite(n, [n](char*, size_t) { return n; });
     }
 
-    std::string buffer_;
+    std::string& buffer_;
     size_t used_ = 0;
 };
 
@@ -240,10 +241,25 @@ size_t estimate_size(const Journal& j) {
 }  // namespace
 
 platform::Result<std::string> encode_journal(const Journal& journal) {
-    if (validate_journal_header(journal)) return platform::invalid_input("invalid journal");
-    OutputBuffer out(estimate_size(journal));
-    if (!write_journal(out, journal)) return platform::invalid_input("invalid journal");
-    return std::move(out).take();
+    std::string bytes;
+    if (auto written = encode_journal(journal, bytes); !written) {
+        return std::unexpected(written.error());
+    }
+    return bytes;
+}
+
+platform::Status encode_journal(const Journal& journal, std::string& out) {
+    if (validate_journal_header(journal)) {
+        out.clear();
+        return platform::invalid_input("invalid journal");
+    }
+    OutputBuffer buffer(out, estimate_size(journal));
+    if (!write_journal(buffer, journal)) {
+        out.clear();
+        return platform::invalid_input("invalid journal");
+    }
+    buffer.finish();
+    return {};
 }
 
 }  // namespace holvar::txn::journal

@@ -31,10 +31,14 @@ pf::Status create_directory_tree(pf::Os& os, const std::u16string& path) {
 }
 
 pf::Status persist(pf::Os& os, const std::u16string& stage_dir, const Journal& journal) {
-    auto bytes = encode_journal(journal);
-    if (!bytes) return std::unexpected(bytes.error());
+    // The bytes of every write go through one buffer that outlives the call:
+    // a transaction writes its whole journal once per mark, and the buffer's
+    // pages, once faulted in, serve each later mark (it holds the largest
+    // journal written, which the next write is about to need again anyway).
+    thread_local std::string bytes;
+    if (auto encoded = encode_journal(journal, bytes); !encoded) return encoded;
     if (auto dir = create_directory_tree(os, journal_directory(stage_dir)); !dir) return dir;
-    std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
+    std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     return fs::write_file_atomically(os, journal_file(stage_dir), data);
 }
 
