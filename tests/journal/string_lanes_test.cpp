@@ -8,8 +8,8 @@
 #include <string>
 
 #include "reference_journals.hpp"
+#include "strict_json/reader.hpp"
 #include "txn/journal/journal_codec.hpp"
-#include "txn/journal/json_reader.hpp"
 #include "txn/journal/text_codec.hpp"
 
 namespace holvar::txn::journal {
@@ -69,7 +69,7 @@ std::optional<std::string> model_literal(std::u16string_view text) {
 // run past the input) and again followed by more text.
 std::optional<std::u16string> read_literal(const std::string& literal, bool trailing) {
     std::string input = trailing ? literal + R"(,"next":"0123456789abcdef0123"})" : literal;
-    JsonReader reader(input);
+    strict_json::JsonReader reader(input);
     std::u16string out = u"left over";
     if (!reader.read_string_utf16(out)) return std::nullopt;
     if (!trailing && !reader.at_end()) return std::nullopt;

@@ -48,6 +48,15 @@ TEST(StrictParse, Table) {
     }
 }
 
+// A NUL byte is not the end of the text: the frame's length is. Whatever
+// follows the value, a NUL included, refuses it.
+TEST(StrictParse, NulAfterTheValueIsNotTheEnd) {
+    using namespace std::string_literals;
+    for (const std::string& text : {"{\"a\":1}\0"s, "{\"a\":1}\0xyz"s, "6\0\0"s, "\0{}"s}) {
+        EXPECT_FALSE(parse_strict(text, 16).has_value()) << text.size();
+    }
+}
+
 TEST(StrictParse, NestingUpToTheBound) {
     EXPECT_TRUE(parse_strict(nested(16), 16).has_value());
     EXPECT_FALSE(parse_strict(nested(17), 16).has_value());

@@ -32,9 +32,9 @@ inline std::unexpected<platform::Error> invalid_frame() {
 }
 
 // Parses one JSON text (RFC 8259; surrounding whitespace allowed, nothing
-// else after the value). Fails on a syntax error, invalid UTF-8, a repeated
-// key in any object, a leading byte order mark, or arrays and objects nested
-// more than `max_depth` deep.
+// else after the value, not even a NUL byte). Fails on a syntax error,
+// invalid UTF-8, a repeated key in any object, a leading byte order mark, or
+// arrays and objects nested more than `max_depth` deep.
 platform::Result<Json> parse_strict(std::string_view text, std::size_t max_depth);
 
 // Value readers. Integers must be JSON integers without a sign, fraction or

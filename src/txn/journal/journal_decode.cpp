@@ -16,9 +16,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "strict_json/dom.hpp"
+#include "strict_json/reader.hpp"
 #include "txn/journal/journal_codec.hpp"
-#include "txn/journal/json_reader.hpp"
-#include "txn/journal/strict_json.hpp"
 #include "txn/journal/text_codec.hpp"
 
 namespace holvar::txn::journal {
@@ -26,6 +26,12 @@ namespace holvar::txn::journal {
 namespace {
 
 using json = nlohmann::json;
+using strict_json::JsonDomBuilder;
+using strict_json::JsonNumber;
+using strict_json::JsonReader;
+using strict_json::StrictJsonFailure;
+using strict_json::walk_json_value;
+using strict_json::WalkResult;
 
 enum Field : uint8_t {
     f_format,

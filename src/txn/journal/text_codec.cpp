@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "txn/journal/json_lanes.hpp"
+#include "strict_json/lanes.hpp"
 
 namespace holvar::txn::journal {
 
@@ -99,9 +99,9 @@ char* write_json_string(char* to, std::u16string_view text) {
         // read so far has room for six bytes, so the store always fits.)
         size_t plain;
         if (end - p >= 16) {
-            plain = json_lanes::narrow_plain16(p, to);
+            plain = strict_json::lanes::narrow_plain16(p, to);
         } else if (end - p >= 8) {
-            plain = json_lanes::narrow_plain8(p, to);
+            plain = strict_json::lanes::narrow_plain8(p, to);
         } else {
             plain = 0;
             while (p + plain < end && is_plain(p[plain])) {

@@ -3,7 +3,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "txn/journal/strict_json.hpp"
+#include "strict_json/dom.hpp"
 #include "txn/journal/text_codec.hpp"
 
 namespace holvar::txn::scm {
@@ -171,7 +171,7 @@ platform::Result<std::string> encode_scm_config(const ScmConfig& config) {
 
 platform::Result<ScmConfig> decode_scm_config(std::string_view bytes) {
     // The record nests two levels: the object and its dependency list.
-    auto parsed = journal::parse_strict_json(bytes, 2);
+    auto parsed = strict_json::parse_strict_json(bytes, 2);
     if (!parsed) return invalid_data(bad_record);
     return scm_config_from_json(*parsed);
 }

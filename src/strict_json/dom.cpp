@@ -1,8 +1,8 @@
-#include "txn/journal/strict_json.hpp"
+#include "strict_json/dom.hpp"
 
 #include <utility>
 
-namespace holvar::txn::journal {
+namespace holvar::strict_json {
 
 nlohmann::json* JsonDomBuilder::place(nlohmann::json value) {
     if (stack_.empty()) {
@@ -72,4 +72,4 @@ std::expected<nlohmann::json, StrictJsonFailure> parse_strict_json(std::string_v
     return std::move(dom.value());
 }
 
-}  // namespace holvar::txn::journal
+}  // namespace holvar::strict_json

@@ -15,7 +15,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-namespace holvar::txn::journal {
+namespace holvar::strict_json {
 
 // A number token: its kind decides where it is accepted.
 struct JsonNumber {
@@ -130,4 +130,4 @@ enum class WalkResult : uint8_t {
 // value and reports `refused` only if the rest is well-formed.
 WalkResult walk_json_value(JsonReader& reader, JsonSink* sink, bool stop_on_refusal);
 
-}  // namespace holvar::txn::journal
+}  // namespace holvar::strict_json

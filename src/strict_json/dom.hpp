@@ -13,9 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "txn/journal/json_reader.hpp"
+#include "strict_json/reader.hpp"
 
-namespace holvar::txn::journal {
+namespace holvar::strict_json {
 
 enum class StrictJsonFailure : uint8_t {
     syntax,         // not one well-formed JSON text
@@ -59,4 +59,4 @@ class JsonDomBuilder final : public JsonSink {
 std::expected<nlohmann::json, StrictJsonFailure> parse_strict_json(std::string_view bytes,
                                                                    size_t max_depth);
 
-}  // namespace holvar::txn::journal
+}  // namespace holvar::strict_json

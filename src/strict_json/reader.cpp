@@ -1,4 +1,4 @@
-#include "txn/journal/json_reader.hpp"
+#include "strict_json/reader.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -6,9 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/unicode.hpp"
-#include "txn/journal/json_lanes.hpp"
+#include "strict_json/lanes.hpp"
 
-namespace holvar::txn::journal {
+namespace holvar::strict_json {
 
 namespace {
 
@@ -27,7 +27,7 @@ bool is_plain_string_byte(char c) {
 // The end of the run of plain string bytes that starts at `p`.
 const char* scan_plain(const char* p, const char* end) {
     while (end - p >= 16) {
-        size_t plain = json_lanes::plain_prefix16(p);
+        size_t plain = lanes::plain_prefix16(p);
         p += plain;
         if (plain < 16) return p;
     }
@@ -218,7 +218,7 @@ bool JsonReader::read_string_utf16(std::u16string& out) {
         // input lasts. A load may see past the closing quote, but the quote
         // ends the run, so nothing after it is taken.
         if (end_ - pos_ >= 16) {
-            size_t plain = json_lanes::widen_plain16(pos_, to + n);
+            size_t plain = lanes::widen_plain16(pos_, to + n);
             n += plain;
             pos_ += plain;
             if (plain == 16) continue;
@@ -456,4 +456,4 @@ WalkResult walk_json_value(JsonReader& reader, JsonSink* sink, bool stop_on_refu
     return Walk(reader, sink, stop_on_refusal).run();
 }
 
-}  // namespace holvar::txn::journal
+}  // namespace holvar::strict_json

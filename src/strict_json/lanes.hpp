@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace holvar::txn::journal::json_lanes {
+namespace holvar::strict_json::lanes {
 
 // The bytes of `x` that end a plain run: '"', '\', and, compared as signed
 // bytes, everything below 0x20, which takes in every byte of 0x80 or more.
@@ -61,4 +61,4 @@ inline size_t narrow_plain8(const char16_t* from, char* to) {
     return leading_plain(special_mask(x) & 0xFFu, 8);
 }
 
-}  // namespace holvar::txn::journal::json_lanes
+}  // namespace holvar::strict_json::lanes
