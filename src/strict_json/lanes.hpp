@@ -43,8 +43,9 @@ inline size_t widen_plain16(const char* from, char16_t* to) {
 }
 
 // Sixteen UTF-16 units at `from` narrowed to sixteen bytes at `to`; returns
-// how many lead as plain ASCII. A unit of 0x100 or more saturates to 0xFF,
-// which counts as special like every byte of 0x80 or more.
+// how many lead as plain ASCII. The narrowing saturates: a unit from 0x100 to
+// 0x7FFF becomes 0xFF, and one of 0x8000 or more (negative as a signed lane)
+// becomes 0, so every unit beyond ASCII lands on a special byte.
 inline size_t narrow_plain16(const char16_t* from, char* to) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 8));
