@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "installer/command.hpp"
+#include "txn/outcome/command.hpp"
 
 namespace holvar::installer {
+
+using txn::outcome::Command;
 
 struct ParsedArguments {
     Command command = Command::apply;

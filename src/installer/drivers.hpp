@@ -5,10 +5,12 @@
 
 #include <string>
 
-#include "installer/outcome.hpp"
 #include "platform/os.hpp"
+#include "txn/outcome/outcome.hpp"
 
 namespace holvar::installer {
+
+using txn::outcome::OutcomeReport;
 
 class Drivers {
   public:
@@ -22,10 +24,8 @@ class Drivers {
     virtual OutcomeReport repair(platform::Os& os, const std::u16string& root) = 0;
 };
 
-// The drivers a real run uses. Until the transactions exist, each one refuses
-// (nothing is changed on the machine) with phase "scan" and reason
-// "invalid_fault", and writes that report like a driver would.
-class PendingDrivers final : public Drivers {
+// The drivers a real run uses: the transaction engine's own.
+class EngineDrivers final : public Drivers {
   public:
     OutcomeReport apply(platform::Os& os, const std::u16string& root,
                         const std::u16string& stage_dir) override;

@@ -1,14 +1,16 @@
 #include "installer/entry.hpp"
 
 #include "installer/arguments.hpp"
-#include "installer/context.hpp"
-#include "installer/report_file.hpp"
+#include "installer/early_failure.hpp"
 #include "installer/transaction_lock.hpp"
 #include "platform/win_path.hpp"
+#include "txn/drivers/context.hpp"
 
 namespace holvar::installer {
 
 using namespace platform;
+using namespace txn::outcome;
+using txn::drivers::check_engine_placement;
 
 namespace {
 
@@ -52,7 +54,7 @@ int dispatch(Os& os, const ParsedArguments& args, const std::u16string& root, Dr
 }  // namespace
 
 int run_engine(Os& os, const std::vector<std::u16string>& argv) {
-    PendingDrivers drivers;
+    EngineDrivers drivers;
     return run_engine(os, argv, drivers);
 }
 

@@ -82,28 +82,17 @@ TEST_F(RunningImage, CannotBeWrittenButCanBeRenamed) {
     HelperSpec spec;
     spec.mode = Mode::exit_code;
     spec.run_ms = 600'000;
-    auto command = helper(spec);
-    ASSERT_OK(command);
-    auto bytes = read_all(command->image);
-    ASSERT_OK(bytes);
     const std::u16string copy = at(u"copy.exe");
-    ASSERT_OK(make_file(copy, *bytes));
-    CreateProcessRequest request;
-    request.application_name = copy;
-    request.command_line =
-        u"\"" + copy + u"\"" + command->command_line.substr(command->image.size() + 2);
-    request.creation_flags = CREATE_NO_WINDOW;
-    auto created = os().processes.create_process(request);
-    ASSERT_OK(created);
-    Child child(os(), std::move(*created));
+    auto child = start_helper_copy(spec, copy);
+    ASSERT_OK(child);
 
     EXPECT_WIN32(open(copy, GENERIC_WRITE, FILE_SHARE_ALL), win32::sharing_violation);
     const std::u16string renamed = at(u"renamed.exe");
     ASSERT_OK(files().move_file_ex(copy, &renamed, 0));
     EXPECT_WIN32(open(renamed, GENERIC_WRITE, FILE_SHARE_ALL), win32::sharing_violation);
 
-    ASSERT_OK(os().processes.terminate_process(child.process(), 1));
-    ASSERT_OK(child.wait_exit(30'000));
+    ASSERT_OK(os().processes.terminate_process(child->process(), 1));
+    ASSERT_OK(child->wait_exit(30'000));
     EXPECT_TRUE(open(renamed, GENERIC_WRITE, FILE_SHARE_ALL).has_value());
 }
 

@@ -133,6 +133,23 @@ Result<Child> Case::start_helper(const HelperSpec& spec, const std::u16string& e
     return Child(os(), std::move(*created));
 }
 
+Result<Child> Case::start_helper_copy(const HelperSpec& spec, const std::u16string& image) {
+    auto command = host_->helper(spec);
+    if (!command) return std::unexpected(command.error());
+    auto bytes = read_all(command->image);
+    if (!bytes) return std::unexpected(bytes.error());
+    if (auto made = make_file(image, *bytes); !made) return std::unexpected(made.error());
+    CreateProcessRequest request;
+    request.application_name = image;
+    // The helper's own arguments follow its quoted image name.
+    request.command_line =
+        u"\"" + image + u"\"" + command->command_line.substr(command->image.size() + 2);
+    request.creation_flags = CREATE_NO_WINDOW;
+    auto created = os().processes.create_process(request);
+    if (!created) return std::unexpected(created.error());
+    return Child(os(), std::move(*created));
+}
+
 Result<Handle> Case::connect_pipe(const std::u16string& name, Duration limit) {
     const Instant deadline = os().clock.now() + limit;
     for (;;) {

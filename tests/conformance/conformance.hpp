@@ -155,6 +155,9 @@ class Case : public ::testing::Test {
     platform::Result<Child> start_helper(const HelperSpec& spec,
                                          const std::u16string& environment = {},
                                          const platform::Handle* job = nullptr);
+    // Starts a helper from a copy of its image made at `image` (absent; its
+    // folder exists), which the case may then rename, pin or try to write.
+    platform::Result<Child> start_helper_copy(const HelperSpec& spec, const std::u16string& image);
     platform::Result<HelperCommand> helper(const HelperSpec& spec) { return host_->helper(spec); }
     platform::Status make_junction(const std::u16string& link, const std::u16string& target) {
         return host_->make_junction(link, target);

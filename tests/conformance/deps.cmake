@@ -1,2 +1,3 @@
-# The scenarios need only the OS boundary and the simulated machine.
+# The scenarios need only the OS boundary and the simulated machine (the walk
+# pins case takes the path walk's open modes from its header, no library).
 set(AREA_LIBS holvar_platform)

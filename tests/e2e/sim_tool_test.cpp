@@ -28,6 +28,7 @@ std::vector<std::vector<std::string>> verbs_on(const std::string& machine) {
         {"stage", machine, "--root", R"(C:\Program Files\Holvar)"},
         {"run", machine, "--exe", exe, "--", "--apply", "--root", R"(C:\Program Files\Holvar)"},
         {"hold-lock", machine},
+        {"hold-file", machine, R"(C:\Windows)"},
         {"kill", machine, "4"},
         {"cat", machine, R"(C:\Windows\win.ini)"},
         {"ls", machine, R"(C:\)"},
@@ -37,6 +38,7 @@ std::vector<std::vector<std::string>> verbs_on(const std::string& machine) {
         {"junction", machine, R"(C:\Link)", R"(C:\Windows)"},
         {"rm", machine, R"(C:\Windows)"},
         {"show", machine},
+        {"show", machine, "tree", R"(C:\)"},
     };
 }
 
@@ -103,6 +105,17 @@ TEST(SimTool, BadUsageExitsWithTwoAndChangesNothing) {
         {"stage", m},
         {"stage", m, "--root", R"(C:\Holvar)", "--txid", "0123"},
         {"stage", m, "--root", R"(C:\Holvar)", "--payload", "/nonexistent/payload"},
+        {"stage", m, "--root", R"(C:\Holvar)", "--demo-payload", "v9"},
+        {"stage", m, "--root", R"(C:\Holvar)", "--payload", "/", "--demo-payload", "v1"},
+        {"hold-file", m},
+        {"hold-file", m, R"(C:\Windows)", "--share", "d"},
+        {"hold-file", m, R"(C:\Windows)", "--for-ms", "0"},
+        {"hold-file", m, R"(C:\Windows)", "--for-ms", "-5"},
+        {"show", m, "journal"},
+        {"show", m, "tree", "relative"},
+        {"show", m, "services", R"(C:\)"},
+        {"show", m, "everything"},
+        {"show", m, "tree", R"(C:\)", "extra"},
         {"kill", m, "-1"},
         {"write", m, R"(C:\x)"},
         {"write", m, R"(C:\x)", "--text", "a", "--engine"},
@@ -131,6 +144,10 @@ TEST(SimTool, OperationsTheMachineRefusesExitWithOne) {
         {"kill", m, "999999"},
         {"run", m, "--exe", R"(C:\missing\holvar-service-install.exe)", "--"},
         {"rm", m, R"(C:\missing)"},
+        {"hold-file", m, R"(C:\missing.txt)"},
+        {"show", m, "journal", R"(C:\missing)"},
+        {"show", m, "journal", R"(C:\Windows)"},
+        {"show", m, "tree", R"(C:\missing)"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));

@@ -30,20 +30,45 @@ struct PathHost : ProcessHost {
 class PathWalk : public ::testing::Test, public PathHost {};
 
 TEST_F(PathWalk, ATrustedPathPinsEveryComponentAndReleasesThemTogether) {
+    constexpr char16_t kResources[] = u"C:\\Program Files\\Holvar\\resources";
+    auto other = machine().spawn_process(u"C:\\Work\\other.exe", sim::admin_token());
+    sim::ProcessOs other_os(machine(), other);
+    platform::Files& files = other_os.os().files;
+    auto open = [&](const char16_t* path, uint32_t access) {
+        return files.create_file(path, access, platform::FILE_SHARE_ALL, platform::OPEN_EXISTING,
+                                 platform::OPEN_NO_FOLLOW);
+    };
+    auto move = [&](const char16_t* from, const char16_t* to) {
+        const std::u16string target(to);
+        return files.move_file_ex(from, &target, 0);
+    };
+    constexpr uint32_t kDelete = platform::DELETE | platform::FILE_READ_ATTRIBUTES;
+    auto refused = [](const auto& result) {
+        return !result && result.error().is_win32(platform::win32::sharing_violation);
+    };
     {
         auto pinned = v3::walk_trusted_path(os(), kImage);
         ASSERT_TRUE(pinned);
         EXPECT_EQ(pinned->handles.size(), 5u);  // C:\, Program Files, Holvar, resources, the file
         EXPECT_EQ(engine_handles(), 5u);
-        // A pin asks for no data access, so it never conflicts with another
-        // opener's share mode: readers of the file are not disturbed.
-        auto other = machine().spawn_process(u"C:\\Work\\other.exe", sim::admin_token());
-        sim::ProcessOs other_os(machine(), other);
-        EXPECT_TRUE(other_os.os().files.create_file(kImage, platform::FILE_READ_DATA,
-                                                    platform::FILE_SHARE_READ,
-                                                    platform::OPEN_EXISTING, 0));
+        // While pinned, another process (an administrator, even) can neither
+        // rename nor delete a directory of the path or the file, nor write
+        // the file; it may still read the file and add to the directories.
+        EXPECT_TRUE(refused(move(kResources, u"C:\\Program Files\\Holvar\\moved")));
+        EXPECT_TRUE(refused(open(kResources, kDelete)));
+        EXPECT_TRUE(refused(move(kImage, u"C:\\Program Files\\Holvar\\resources\\old.exe")));
+        EXPECT_TRUE(refused(open(kImage, kDelete)));
+        EXPECT_TRUE(refused(open(kImage, platform::GENERIC_WRITE)));
+        EXPECT_TRUE(files.create_file(kImage, platform::FILE_READ_DATA, platform::FILE_SHARE_READ,
+                                      platform::OPEN_EXISTING, 0));
+        EXPECT_TRUE(files.create_file(u"C:\\Program Files\\Holvar\\resources\\new.dll",
+                                      platform::GENERIC_WRITE, 0, platform::CREATE_NEW, 0));
+        // A second walk of the same path (another holder) is compatible.
+        EXPECT_TRUE(v3::walk_trusted_path(os(), kImage));
     }
     EXPECT_EQ(engine_handles(), 0u);
+    EXPECT_TRUE(move(kImage, u"C:\\Program Files\\Holvar\\resources\\old.exe"));
+    EXPECT_TRUE(move(kResources, u"C:\\Program Files\\Holvar\\moved"));
 }
 
 // Refused from the text alone: nothing is opened.

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "engine_machine.hpp"
-#include "installer/context.hpp"
+#include "txn/drivers/context.hpp"
 
 namespace holvar::installer::testing {
+
+using namespace holvar::txn::outcome;
+using namespace holvar::txn::drivers;
 namespace {
 
 struct ContextCase {

@@ -1,1 +1,1 @@
-set(AREA_LIBS holvar_installer holvar_txn_fs)
+# The front end runs the real drivers: the whole engine.

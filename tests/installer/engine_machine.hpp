@@ -15,6 +15,8 @@
 
 namespace holvar::installer::testing {
 
+using namespace holvar::txn::outcome;
+
 inline const std::string txid = "0123456789abcdef0123456789abcdef";
 inline const std::u16string txid16 = u"0123456789abcdef0123456789abcdef";
 inline const std::u16string parent = u"C:\\Program Files\\Holvar";

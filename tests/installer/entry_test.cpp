@@ -6,6 +6,8 @@
 #include "installer/entry.hpp"
 
 namespace holvar::installer::testing {
+
+using namespace holvar::txn::outcome;
 namespace {
 
 using Args = std::vector<std::u16string>;

@@ -7,6 +7,8 @@
 #include "installer/arguments.hpp"
 
 namespace holvar::installer {
+
+using namespace holvar::txn::outcome;
 namespace {
 
 using Args = std::vector<std::u16string>;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "engine_machine.hpp"
-#include "installer/report_file.hpp"
-#include "installer/report_json.hpp"
+#include "txn/outcome/report_file.hpp"
+#include "txn/outcome/report_json.hpp"
 
 namespace holvar::installer::testing {
+
+using namespace holvar::txn::outcome;
 namespace {
 
 const std::vector<std::u16string> invalid_argv = {engine_exe, u"--apply"};

@@ -2,11 +2,13 @@
 // byte is contract.
 #include <gtest/gtest.h>
 
-#include "installer/json_writer.hpp"
-#include "installer/outcome.hpp"
-#include "installer/report_json.hpp"
+#include "txn/outcome/json_writer.hpp"
+#include "txn/outcome/outcome.hpp"
+#include "txn/outcome/report_json.hpp"
 
 namespace holvar::installer {
+
+using namespace holvar::txn::outcome;
 namespace {
 
 TEST(ReportJson, InvalidArgumentsEarlyFailureIsTheContractExample) {

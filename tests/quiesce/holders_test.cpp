@@ -37,7 +37,7 @@ TEST_F(Holders, EveryHolderIsListedByPidAndImageName) {
     const uint32_t b = hold(u"C:\\Work\\backup/agent.exe");
     auto list = txn::quiesce::list_file_holders(os(), kFile);
     ASSERT_TRUE(list);
-    std::vector<installer::ProcessEntry> expected{{a, u"editor.exe"}, {b, u"agent.exe"}};
+    std::vector<txn::outcome::ProcessEntry> expected{{a, u"editor.exe"}, {b, u"agent.exe"}};
     EXPECT_EQ(*list, expected);
 }
 
@@ -47,7 +47,7 @@ TEST_F(Holders, ARunningImageIsHeldByItsProcess) {
     auto list = txn::quiesce::list_file_holders(os(), kCompanion);
     ASSERT_TRUE(list);
     ASSERT_EQ(list->size(), 1u);
-    EXPECT_EQ((*list)[0], (installer::ProcessEntry{pid, u"holvar-mihomo.exe"}));
+    EXPECT_EQ((*list)[0], (txn::outcome::ProcessEntry{pid, u"holvar-mihomo.exe"}));
 }
 
 TEST_F(Holders, AnImageNameThatIsNotValidUtf16IsReplaced) {

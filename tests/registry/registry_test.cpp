@@ -343,11 +343,63 @@ TEST_F(RegistryTest, DeletionsScheduledForRebootAreListed) {
     ASSERT_TRUE(got);
     ASSERT_EQ(got->size(), 2u);
     EXPECT_EQ((*got)[1].target, u"");
+    // As the system spells them, they touch that root and no other.
+    EXPECT_TRUE(pending_renames_touch(*got, u"C:\\HOLVAR"));
+    EXPECT_FALSE(pending_renames_touch(*got, u"C:\\Holvar2"));
+    EXPECT_EQ(pending_rename_path((*got)[1].source), u"C:\\Holvar\\b.dll");
     machine->reboot();
     sim::ProcessOs after(*machine, machine->spawn_process(u"C:\\engine.exe", sim::admin_token()));
     got = registry_pending_renames(after.os());
     ASSERT_TRUE(got);
     EXPECT_TRUE(got->empty());
+}
+
+// Whether restart operations touch the root, for every spelling of the root:
+// the list's prefixes and markers are read through, the comparison is by whole
+// components and ignores case.
+TEST(PendingRenamesTouch, ReadsEntriesAsPathsOfTheRoot) {
+    struct Case {
+        const char* what;
+        std::u16string_view source;
+        std::u16string_view target;
+        bool touches;
+    };
+    const Case cases[] = {
+        {"plain source under the root", u"C:\\Program Files\\Holvar\\a.dll", u"", true},
+        {"NT prefix", u"\\??\\C:\\Program Files\\Holvar\\a.dll", u"", true},
+        {"long-path prefix", u"\\\\?\\C:\\Program Files\\Holvar\\resources\\x.exe", u"", true},
+        {"*1 marker", u"*1\\??\\C:\\Program Files\\Holvar\\a.dll", u"", true},
+        {"*12 marker", u"*12\\??\\C:\\Program Files\\Holvar\\a.dll", u"", true},
+        {"replacing target", u"\\??\\C:\\Temp\\new.dll", u"!\\??\\C:\\Program Files\\Holvar\\a.dll",
+         true},
+        {"plain target", u"\\??\\C:\\Temp\\new.dll", u"\\??\\C:\\Program Files\\Holvar\\b.dll",
+         true},
+        {"sibling with the root's name as prefix", u"\\??\\C:\\Program Files\\Holvar2\\a.dll", u"",
+         false},
+        {"replacing target in a sibling", u"\\??\\C:\\Temp\\new.dll",
+         u"!\\??\\C:\\Program Files\\Holvar.old\\a.dll", false},
+        {"deletion elsewhere", u"\\??\\C:\\Temp\\old.dll", u"", false},
+        {"case differences", u"\\??\\c:\\PROGRAM FILES\\holvar\\A.DLL", u"", true},
+        {"the root itself", u"\\??\\C:\\Program Files\\Holvar", u"", true},
+        {"the root with a trailing backslash", u"\\??\\C:\\Program Files\\Holvar\\", u"", true},
+        {"a parent renamed away", u"\\??\\C:\\Program Files", u"\\??\\C:\\Old Programs", true},
+        {"unrelated rename", u"\\??\\C:\\Windows\\Temp\\x", u"!\\??\\C:\\Windows\\Temp\\y", false},
+        {"same folder on another drive", u"\\??\\D:\\Program Files\\Holvar\\a.dll", u"", false},
+    };
+    for (std::u16string_view root : {u"C:\\Program Files\\Holvar", u"C:\\Program Files\\Holvar\\",
+                                     u"\\\\?\\C:\\Program Files\\Holvar"}) {
+        std::vector<PendingRename> all = {{u"\\??\\C:\\Temp\\z", u""}};
+        for (const Case& c : cases) {
+            std::vector<PendingRename> one = {{std::u16string(c.source), std::u16string(c.target)}};
+            EXPECT_EQ(pending_renames_touch(one, root), c.touches) << c.what;
+            all.push_back(one.front());
+        }
+        EXPECT_TRUE(pending_renames_touch(all, root)) << "one touching entry is enough";
+    }
+    EXPECT_FALSE(pending_renames_touch({}, u"C:\\Program Files\\Holvar"));
+    for (auto [entry, path] : {std::pair{u"*1\\??\\C:\\a", u"C:\\a"},
+                               std::pair{u"\\\\?\\C:\\a", u"C:\\a"}, std::pair{u"C:\\a", u"C:\\a"}})
+        EXPECT_EQ(pending_rename_path(entry), std::u16string_view(path));
 }
 
 // Each call of an operation failed in turn: its code comes back, and no key

@@ -1,6 +1,9 @@
 // Writing and reading the service's configuration on a simulated machine.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "scm/scm_host.hpp"
 #include "txn/scm/scm_text.hpp"
 
@@ -164,6 +167,69 @@ TEST(ScmQuery, AbsentServiceAndSnapshots) {
     snap = scm_snapshot(host.os());
     ASSERT_TRUE(snap);
     EXPECT_TRUE(snap->running);
+}
+
+// A rollback takes its snapshot right after a failed verification, when the
+// service may still be starting: the settled snapshot waits that out, polling
+// at most every 100 ms, and gives up at its timeout.
+TEST(ScmQuery, SettledSnapshotsWaitOutAChangingState) {
+    using namespace std::chrono_literals;
+    auto start = [](ScmHost& h) { ASSERT_TRUE(scm_start(h.os())); };
+    auto stop_control = [](ScmHost& h) {
+        h.install_running();
+        auto manager = h.os().services.open_sc_manager(platform::SC_MANAGER_CONNECT);
+        ASSERT_TRUE(manager);
+        auto service =
+            h.os().services.open_service(*manager, u"holvar_service", platform::SERVICE_STOP);
+        ASSERT_TRUE(service);
+        ASSERT_TRUE(h.os().services.control_service(*service, platform::SERVICE_CONTROL_STOP));
+    };
+    struct Case {
+        const char* what;
+        std::string program;
+        std::function<void(ScmHost&)> arrange;
+        std::chrono::milliseconds timeout;
+        std::optional<bool> running;  // none = still changing at the timeout
+        std::chrono::milliseconds waited;
+    };
+    const Case cases[] = {
+        {"start pending, then running", R"({"kind":"service","start_pending_ms":1500})", start, 30s,
+         true, 1500ms},
+        {"start pending beyond the timeout", R"({"kind":"service","start_pending_ms":5000})", start,
+         2s, std::nullopt, 2s},
+        {"stop pending, then stopped", R"({"kind":"service","stop_ms":700})", stop_control, 30s,
+         false, 700ms},
+        {"stopped: no wait", R"({"kind":"service"})", [](ScmHost&) {}, 30s, false, 0ms},
+        {"zero timeout while starting", R"({"kind":"service","start_pending_ms":1500})", start, 0ms,
+         std::nullopt, 0ms},
+    };
+    for (const Case& c : cases) {
+        ScmHost host(c.program);
+        host.install();
+        c.arrange(host);
+        host.status_polls.clear();
+        const auto t0 = host.machine->now();
+        auto snap = scm_snapshot_settled(host.os(), c.timeout);
+        const auto waited = host.machine->now() - t0;
+        EXPECT_GE(waited, c.waited) << c.what;
+        EXPECT_LE(waited, c.waited + 100ms) << c.what;
+        for (size_t i = 1; i < host.status_polls.size(); ++i)
+            EXPECT_LE(host.status_polls[i] - host.status_polls[i - 1], 100ms) << c.what;
+        EXPECT_TRUE(host.state().scm.handles.empty()) << c.what;
+        if (!c.running) {
+            ASSERT_FALSE(snap) << c.what;
+            EXPECT_TRUE(snap.error().has_text("service state is changing")) << c.what;
+            EXPECT_EQ(waited, c.timeout) << c.what << ": gives up exactly at the timeout";
+            continue;
+        }
+        ASSERT_TRUE(snap) << c.what;
+        EXPECT_EQ(snap->config, desired_scm_config(kRoot)) << c.what;
+        EXPECT_EQ(snap->running, *c.running) << c.what;
+    }
+    ScmHost absent;
+    auto none = scm_snapshot_settled(absent.os(), 30s);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(*none, ScmSnapshot{});
 }
 
 TEST(ScmText, CommandLineQuoting) {

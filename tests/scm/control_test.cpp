@@ -189,6 +189,68 @@ TEST(ScmStop, AProcessReplacedAfterTheGateIsNotStopped) {
     EXPECT_TRUE(host.alive(replacement));
 }
 
+// The gate proves a process; a stopped service has none. A rollback rerun
+// after a crash may already have moved the image away, and the stop must
+// still succeed then, while any service with a process stays behind the gate.
+TEST(ScmStop, TheGateGuardsOnlyAServiceWithAProcess) {
+    const std::u16string resources = std::u16string(kRoot) + u"\\resources";
+    auto missing = [](ScmHost& h) { ASSERT_TRUE(h.machine->remove(kImage)); };
+    auto linked = [&](ScmHost& h) {
+        ASSERT_TRUE(h.machine->make_hard_link(resources + u"\\copy.exe", kImage));
+    };
+    // Between the query and the fresh status, something starts the service
+    // from its (hard-linked) image.
+    auto starts_after_query = [&](ScmHost& h) {
+        linked(h);
+        int opens = 0;
+        h.before_call = [&h, opens](sim::Machine::State& s, std::string_view call) mutable {
+            if (call != "open_service" || ++opens != 2) return;
+            sim::StartSpec spec;
+            spec.image = kImage;
+            spec.token = sim::system_token();
+            spec.current_directory = u"C:\\Windows\\System32";
+            spec.plain_image_exits = false;
+            sim::Service& svc = s.scm.services.at(u"HOLVAR_SERVICE");
+            svc.pid = *sim::start_process(s, spec);
+            svc.state = platform::SERVICE_RUNNING;
+        };
+    };
+    struct Case {
+        const char* what;
+        bool running;
+        std::function<void(ScmHost&)> arrange;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"stopped, image missing", false, missing, true},
+        {"stopped, image with a second name", false, linked, true},
+        {"running, image missing", true, missing, false},
+        {"running, image with a second name", true, linked, false},
+        {"started after the query, image with a second name", false, starts_after_query, false},
+    };
+    for (const Case& c : cases) {
+        ScmHost host;
+        if (c.running)
+            host.install_running();
+        else
+            host.install();
+        c.arrange(host);
+        host.calls.clear();
+        auto st = scm_stop(host.os(), 30s);
+        EXPECT_EQ(host.count("control_service"), 0) << c.what;
+        EXPECT_TRUE(host.state().scm.handles.empty()) << c.what;
+        if (c.stops) {
+            EXPECT_TRUE(st) << c.what;
+            EXPECT_EQ(host.service()->state, platform::SERVICE_STOPPED) << c.what;
+            continue;
+        }
+        ASSERT_FALSE(st) << c.what;
+        EXPECT_TRUE(st.error().has_text("service_identity_rejected")) << c.what;
+        EXPECT_EQ(host.service()->state, platform::SERVICE_RUNNING) << c.what;
+        EXPECT_TRUE(host.alive(host.service()->pid)) << c.what;
+    }
+}
+
 TEST(ScmDelete, DeletedOrPendingWhileHeldOpen) {
     ScmHost host;
     auto none = scm_delete(host.os());

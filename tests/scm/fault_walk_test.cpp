@@ -31,6 +31,13 @@ TEST(ScmFaultWalk, EveryFailedCallClosesEveryHandle) {
              return {};
          }},
         {"stop", true, [](platform::Os& os) { return scm_stop(os, 30s); }},
+        {"stop, already stopped", false, [](platform::Os& os) { return scm_stop(os, 30s); }},
+        {"settled snapshot", false,
+         [](platform::Os& os) -> platform::Status {
+             auto s = scm_snapshot_settled(os, 30s);
+             if (!s) return std::unexpected(s.error());
+             return {};
+         }},
         {"restore", true,
          [](platform::Os& os) { return scm_restore(os, desired_scm_config(kRoot), true); }},
         {"delete", false,

@@ -2,6 +2,7 @@
 // response frame passes before and after its payload is read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,13 @@
 namespace holvar::v3 {
 namespace {
 
+// Sized once and filled in place: growing a four-byte vector by the payload
+// reads to GCC at -O3 as a copy past the end of the prefix.
 std::vector<uint8_t> frame_of(uint32_t length, const std::string& payload) {
-    auto prefix = encode_frame_length(length);
-    std::vector<uint8_t> out(prefix.begin(), prefix.end());
-    out.insert(out.end(), payload.begin(), payload.end());
+    const auto prefix = encode_frame_length(length);
+    std::vector<uint8_t> out(prefix.size() + payload.size());
+    auto rest = std::copy(prefix.begin(), prefix.end(), out.begin());
+    std::copy(payload.begin(), payload.end(), rest);
     return out;
 }
 

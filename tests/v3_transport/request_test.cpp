@@ -2,37 +2,12 @@
 // request ids, the deadline, and what a hostile length prefix may cost.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <limits>
-#include <new>
 
 #include "managed_v3/transport/v3_client.hpp"
+#include "v3_transport/allocation_watch.hpp"
 #include "v3_transport/verify_host.hpp"
-
-// The largest single allocation made while `g_watch` is set, to show that a
-// response's buffer is not allocated before its length has been checked.
-namespace {
-std::atomic<bool> g_watch{false};
-std::atomic<size_t> g_largest{0};
-}  // namespace
-
-void* operator new(size_t size) {
-    if (g_watch.load(std::memory_order_relaxed)) {
-        size_t seen = g_largest.load(std::memory_order_relaxed);
-        while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
-        }
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace holvar::v3 {
 struct V3ClientTestAccess {
@@ -121,13 +96,12 @@ TEST(V3Request, ADeadlineAlreadyPassedSendsNothing) {
 TEST(V3Request, AHostileLengthPrefixAllocatesNothing) {
     RunningService host(json{{"replies", json::array({{{"length", 4294967295u}}})}});
     v3::V3Client client{kImage};
-    g_largest = 0;
-    g_watch = true;
+    start_allocation_watch();
     auto answer = host.request(client, v3::CapabilitiesOp{});
-    g_watch = false;
+    const size_t largest = stop_allocation_watch();
     ASSERT_FALSE(answer);
     EXPECT_EQ(answer.error().display(), "invalid_frame");
-    EXPECT_LT(g_largest.load(), size_t{1} << 20);
+    EXPECT_LT(largest, size_t{1} << 20);
 }
 
 TEST(V3Request, AWriteTheServiceNeverReadsTimesOutInTheWritePhase) {

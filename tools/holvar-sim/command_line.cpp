@@ -31,9 +31,12 @@ ParseOutcome parse_verb_args(std::span<const std::string> words, const VerbSynta
         }
         args.positionals.push_back(word);
     }
-    if (args.positionals.size() != syntax.positionals) {
-        return {std::nullopt, "expected " + std::to_string(syntax.positionals) +
-                                  " positional argument(s), got " +
+    const size_t most = syntax.positionals + syntax.optional_positionals;
+    if (args.positionals.size() < syntax.positionals || args.positionals.size() > most) {
+        const std::string expected =
+            std::to_string(syntax.positionals) +
+            (most > syntax.positionals ? " to " + std::to_string(most) : std::string());
+        return {std::nullopt, "expected " + expected + " positional argument(s), got " +
                                   std::to_string(args.positionals.size())};
     }
     return {std::move(args), {}};

@@ -13,10 +13,11 @@
 namespace holvar::simtool {
 
 struct VerbSyntax {
-    size_t positionals = 0;          // exactly this many
-    std::set<std::string> options;   // take a value: "--root" "C:\x"
-    std::set<std::string> switches;  // take none: "--force"
-    bool takes_rest = false;         // accepts "-- ARG..."
+    size_t positionals = 0;           // required, in this number
+    std::set<std::string> options;    // take a value: "--root" "C:\x"
+    std::set<std::string> switches;   // take none: "--force"
+    bool takes_rest = false;          // accepts "-- ARG..."
+    size_t optional_positionals = 0;  // this many more may follow the required ones
 };
 
 struct VerbArgs {

@@ -1,6 +1,8 @@
 #include "show_state.hpp"
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "owners.hpp"
 #include "platform/sim/machine_state.hpp"
@@ -54,6 +56,24 @@ std::string value_text(const sim::RegValue& value) {
     return "(" + std::to_string(d.size()) + " bytes of type " + std::to_string(value.type) + ")";
 }
 
+// A number with the name Windows gives it, when it has one: "auto (2)".
+std::string named(uint32_t value, std::initializer_list<std::pair<uint32_t, const char*>> names) {
+    for (const auto& [number, name] : names) {
+        if (number == value) return std::string(name) + " (" + std::to_string(value) + ")";
+    }
+    return std::to_string(value);
+}
+
+std::string quoted_list(const std::vector<std::u16string>& items) {
+    std::string out;
+    for (const auto& item : items) out += (out.empty() ? "\"" : " \"") + utf16_to_wtf8(item) + "\"";
+    return out.empty() ? "(none)" : out;
+}
+
+std::string text_or_none(const std::u16string& text) {
+    return text.empty() ? "(none)" : "\"" + utf16_to_wtf8(text) + "\"";
+}
+
 }  // namespace
 
 void print_processes(const sim::Machine& machine) {
@@ -86,10 +106,44 @@ void print_services(const sim::Machine& machine) {
     }
 }
 
-void print_registry(const sim::Machine& machine) {
-    print_line("registry (keys that hold values):");
+void print_service_details(const sim::Machine& machine) {
+    print_line("services:");
+    for (const auto& [folded, svc] : machine.state().scm.services) {
+        print_line("  " + utf16_to_wtf8(svc.name));
+        print_line("    state " +
+                   named(svc.state, {{1, "stopped"},
+                                     {2, "start_pending"},
+                                     {3, "stop_pending"},
+                                     {4, "running"},
+                                     {5, "continue_pending"},
+                                     {6, "pause_pending"},
+                                     {7, "paused"}}) +
+                   ", pid " + std::to_string(svc.pid) + ", win32 exit code " +
+                   std::to_string(svc.win32_exit_code) + ", service exit code " +
+                   std::to_string(svc.service_exit_code));
+        print_line(
+            "    type " +
+            named(svc.service_type, {{0x10, "own_process"}, {0x20, "share_process"}}) + ", start " +
+            named(svc.start_type,
+                  {{0, "boot"}, {1, "system"}, {2, "auto"}, {3, "demand"}, {4, "disabled"}}) +
+            ", error control " +
+            named(svc.error_control,
+                  {{0, "ignore"}, {1, "normal"}, {2, "severe"}, {3, "critical"}}));
+        print_line("    binary path " + utf16_to_wtf8(svc.binary_path));
+        print_line("    account " +
+                   (svc.account ? text_or_none(*svc.account) : "(none: LocalSystem)"));
+        print_line("    display name " + text_or_none(svc.display_name));
+        print_line("    description " + text_or_none(svc.description));
+        print_line("    dependencies " + quoted_list(svc.dependencies));
+        print_line("    load order group " + text_or_none(svc.load_order_group));
+        print_line(std::string("    marked for delete: ") + (svc.marked_for_delete ? "yes" : "no"));
+    }
+}
+
+void print_registry(const sim::Machine& machine, bool every_key) {
+    print_line(every_key ? "registry:" : "registry (keys that hold values):");
     for (const auto& [folded, key] : machine.state().registry.keys) {
-        if (key.values.empty()) continue;
+        if (key.values.empty() && !every_key) continue;
         print_line("  " + utf16_to_wtf8(key.path));
         for (const auto& [name, value] : key.values) {
             print_line("    " +

@@ -1,8 +1,6 @@
 // `hold-lock` and `kill`: another engine that holds the transaction lock, and
 // its end. The holder is a process of the machine file, so it stays alive
 // across invocations until `kill` ends it (or the machine crashes).
-#include <new>
-
 #include "installer/transaction_lock.hpp"
 #include "machine_file.hpp"
 #include "printing.hpp"
@@ -15,20 +13,6 @@ namespace {
 // Another engine; where its image lives does not matter to the lock.
 constexpr std::u16string_view kDefaultHolderImage =
     u"C:\\Windows\\System32\\holvar-sim-lock-holder.exe";
-
-// Leaves a handle open in its simulated process: the handle belongs to that
-// process, which outlives this invocation of the tool, so it must not be
-// closed when the tool's stack unwinds. Placement into storage that is never
-// destroyed does exactly that without a heap allocation.
-void keep_open(platform::Handle handle) {
-    union Slot {
-        Slot() {}
-        ~Slot() {}
-        platform::Handle handle;
-    };
-    static Slot slot;
-    new (&slot.handle) platform::Handle(std::move(handle));
-}
 
 }  // namespace
 
@@ -55,7 +39,7 @@ ToolResult<int> verb_hold_lock(const VerbArgs& args) {
                                : "the transaction lock could not be taken (win32 error " +
                                      std::to_string(lock.win32) + ")");
         }
-        keep_open(std::move(lock.handle));
+        leave_open(std::move(lock.handle));
     }
     if (auto saved = save_machine(m, file); !saved) return std::unexpected(saved.error());
     print_line("holding the transaction lock as process");

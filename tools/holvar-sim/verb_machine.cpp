@@ -1,10 +1,12 @@
-// `init`, `reboot` and `show`: a fresh machine, a restart, and a look at all of one.
+// `init`, `reboot` and `show`: a fresh machine, a restart, and a look at all
+// of one or at one part of it.
 #include <filesystem>
 
 #include "machine_file.hpp"
 #include "platform/win_path.hpp"
 #include "printing.hpp"
 #include "show_state.hpp"
+#include "show_views.hpp"
 #include "verb_support.hpp"
 #include "verbs.hpp"
 #include "wtf8.hpp"
@@ -44,6 +46,56 @@ struct Walk {
     }
 };
 
+// The whole machine: files under C:\, processes, mutexes, services, the
+// registry's keys that hold values, and every report.
+ToolResult<int> show_machine(const sim::Machine& machine) {
+    const std::u16string top = u"C:\\";
+    Walk walk{machine, {}};
+    print_line("files under " + utf16_to_wtf8(top) + ":");
+    walk.tree(top, 1);
+    print_processes(machine);
+    print_mutexes(machine);
+    print_services(machine);
+    print_registry(machine);
+    for (const auto& report : walk.reports) {
+        const auto bytes = machine.read_file(report);
+        print_line("report " + utf16_to_wtf8(report) + ":");
+        if (bytes) {
+            print_line("  " + std::string(bytes->begin(), bytes->end()));
+        } else {
+            print_line("  (cannot read: " + describe(bytes.error()) + ")");
+        }
+    }
+    return kExitOk;
+}
+
+// One part of the machine: `show MACHINE VIEW [WINPATH]`.
+struct ShowView {
+    std::string_view name;
+    bool takes_path;
+    ToolResult<int> (*print)(const sim::Machine& machine, const std::u16string& path);
+};
+
+constexpr ShowView kViews[] = {
+    {"journal", true, show_journal},
+    {"tree", true, show_tree},
+    {"services", false,
+     [](const sim::Machine& m, const std::u16string&) -> ToolResult<int> {
+         print_service_details(m);
+         return kExitOk;
+     }},
+    {"registry", false,
+     [](const sim::Machine& m, const std::u16string&) -> ToolResult<int> {
+         print_registry(m, true);
+         return kExitOk;
+     }},
+    {"processes", false,
+     [](const sim::Machine& m, const std::u16string&) -> ToolResult<int> {
+         print_processes(m);
+         return kExitOk;
+     }},
+};
+
 }  // namespace
 
 ToolResult<int> verb_init(const VerbArgs& args) {
@@ -69,27 +121,30 @@ ToolResult<int> verb_reboot(const VerbArgs& args) {
 }
 
 ToolResult<int> verb_show(const VerbArgs& args) {
-    const std::string& file = args.positionals[0];
-    auto machine = load_machine(file);
-    if (!machine) return std::unexpected(machine.error());
-    const std::u16string top = u"C:\\";
-    Walk walk{**machine, {}};
-    print_line("files under " + utf16_to_wtf8(top) + ":");
-    walk.tree(top, 1);
-    print_processes(**machine);
-    print_mutexes(**machine);
-    print_services(**machine);
-    print_registry(**machine);
-    for (const auto& report : walk.reports) {
-        const auto bytes = (*machine)->read_file(report);
-        print_line("report " + utf16_to_wtf8(report) + ":");
-        if (bytes) {
-            print_line("  " + std::string(bytes->begin(), bytes->end()));
-        } else {
-            print_line("  (cannot read: " + describe(bytes.error()) + ")");
+    const auto& words = args.positionals;
+    const ShowView* view = nullptr;
+    std::u16string path;
+    if (words.size() > 1) {
+        for (const ShowView& v : kViews) {
+            if (v.name == words[1]) view = &v;
+        }
+        if (view == nullptr) {
+            return usage("unknown view '" + words[1] +
+                         "' (one of journal, tree, services, registry, processes)");
+        }
+        if (view->takes_path != (words.size() == 3)) {
+            return usage(std::string(view->name) +
+                         (view->takes_path ? " needs a WINPATH" : " takes no WINPATH"));
+        }
+        if (view->takes_path) {
+            auto wide = windows_path_arg(words[2], "WINPATH");
+            if (!wide) return std::unexpected(wide.error());
+            path = std::move(*wide);
         }
     }
-    return kExitOk;
+    auto machine = load_machine(words[0]);
+    if (!machine) return std::unexpected(machine.error());
+    return view == nullptr ? show_machine(**machine) : view->print(**machine, path);
 }
 
 }  // namespace holvar::simtool

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <random>
 
+#include "demo_payloads.hpp"
 #include "engine_image.hpp"
 #include "machine_file.hpp"
 #include "platform/win_path.hpp"
@@ -87,6 +88,33 @@ ToolResult<void> copy_folder(sim::Machine& machine, const fs::path& from,
     return {};
 }
 
+// Writes a demo payload into the machine, each folder created as its first
+// file needs it, so that file ids come out the same on every run.
+ToolResult<void> write_demo_payload(sim::Machine& machine, const std::vector<DemoFile>& files,
+                                    const std::u16string& to) {
+    for (const DemoFile& file : files) {
+        const std::u16string target =
+            platform::join_path(to, std::u16string(file.path.begin(), file.path.end()));
+        if (auto made =
+                make_directories(machine, *platform::parent_path(target), administrators_sid());
+            !made) {
+            return made;
+        }
+        if (auto written = machine.write_file(target, file.bytes, administrators_sid()); !written) {
+            return machine_refused("cannot write", target, written.error());
+        }
+    }
+    return {};
+}
+
+std::string demo_names() {
+    std::string names;
+    for (const auto name : demo_payload_names()) {
+        names += (names.empty() ? "" : ", ") + std::string(name);
+    }
+    return names;
+}
+
 }  // namespace
 
 ToolResult<int> verb_stage(const VerbArgs& args) {
@@ -99,6 +127,14 @@ ToolResult<int> verb_stage(const VerbArgs& args) {
     const auto payload_dir = args.option("--payload");
     if (payload_dir && !fs::is_directory(*payload_dir)) {
         return usage("--payload " + *payload_dir + " is not a folder");
+    }
+    const auto demo_name = args.option("--demo-payload");
+    if (payload_dir && demo_name) return usage("give at most one of --payload, --demo-payload");
+    std::optional<std::vector<DemoFile>> demo;
+    if (demo_name) {
+        demo = demo_payload(*demo_name);
+        if (!demo)
+            return usage("unknown demo payload '" + *demo_name + "' (one of " + demo_names() + ")");
     }
     const auto parent = platform::parent_path(*root);
     if (!parent) return usage("--root has no parent directory");
@@ -129,6 +165,11 @@ ToolResult<int> verb_stage(const VerbArgs& args) {
             return std::unexpected(copied.error());
         }
     }
+    if (demo) {
+        if (auto written = write_demo_payload(m, *demo, payload); !written) {
+            return std::unexpected(written.error());
+        }
+    }
     if (auto written = m.write_file(engine, engine_image_bytes(), administrators_sid()); !written) {
         return machine_refused("cannot write", engine, written.error());
     }
@@ -144,6 +185,7 @@ ToolResult<int> verb_stage(const VerbArgs& args) {
     print_line("txid " + txid);
     print_line("stage " + utf16_to_wtf8(stage));
     print_line("diagnostics " + utf16_to_wtf8(diagnostics));
+    if (demo) print_line("payload " + *demo_name + ": " + std::to_string(demo->size()) + " files");
     print_line(utf16_to_wtf8(engine));
     return kExitOk;
 }

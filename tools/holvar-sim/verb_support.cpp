@@ -1,6 +1,7 @@
 #include "verb_support.hpp"
 
 #include <charconv>
+#include <new>
 
 #include "owners.hpp"
 #include "platform/win_path.hpp"
@@ -43,6 +44,15 @@ ToolResult<uint32_t> number_arg(const std::string& word, std::string_view what) 
     return value;
 }
 
+ToolResult<std::optional<uint32_t>> count_option(const VerbArgs& args, const std::string& name) {
+    const auto word = args.option(name);
+    if (!word) return std::nullopt;
+    const auto n = number_arg(*word, name);
+    if (!n) return std::unexpected(n.error());
+    if (*n == 0) return usage(name + " must be at least 1");
+    return *n;
+}
+
 std::unexpected<ToolError> machine_refused(std::string_view action, std::u16string_view path,
                                            const platform::Error& error) {
     return refused(std::string(action) + " " + utf16_to_wtf8(path) + ": " + describe(error));
@@ -51,6 +61,19 @@ std::unexpected<ToolError> machine_refused(std::string_view action, std::u16stri
 const platform::Sid& administrators_sid() {
     static const platform::Sid sid = *platform::sid_from_string(platform::sids::administrators);
     return sid;
+}
+
+void leave_open(platform::Handle handle) {
+    // Placement into storage that is never destroyed keeps the handle from
+    // closing, without a heap allocation; a second call reuses the storage
+    // and closes neither handle.
+    union Slot {
+        Slot() {}
+        ~Slot() {}
+        platform::Handle handle;
+    };
+    static Slot slot;
+    new (&slot.handle) platform::Handle(std::move(handle));
 }
 
 ToolResult<void> make_directories(sim::Machine& machine, const std::u16string& path,

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "command_line.hpp"
 #include "platform/error.hpp"
 #include "platform/security_types.hpp"
 #include "platform/sim/machine.hpp"
@@ -22,6 +23,8 @@ ToolResult<std::u16string> windows_path_arg(const std::string& word, std::string
 ToolResult<platform::Sid> owner_arg(const std::optional<std::string>& word,
                                     const platform::Sid& fallback);
 ToolResult<uint32_t> number_arg(const std::string& word, std::string_view what);
+// The option's number, at least 1, or none when the option was not given.
+ToolResult<std::optional<uint32_t>> count_option(const VerbArgs& args, const std::string& name);
 
 // The machine refused: "<action> <path>: <error>", exit code 1.
 std::unexpected<ToolError> machine_refused(std::string_view action, std::u16string_view path,
@@ -29,6 +32,11 @@ std::unexpected<ToolError> machine_refused(std::string_view action, std::u16stri
 
 // BUILTIN\Administrators, the owner of what an elevated setup program creates.
 const platform::Sid& administrators_sid();
+
+// Leaves a handle open in its simulated process: the handle belongs to that
+// process, which outlives this invocation of the tool (the machine file keeps
+// it), so it must not be closed when the tool's stack unwinds.
+void leave_open(platform::Handle handle);
 
 // Creates `path` and every missing ancestor, each owned by `owner`; an
 // existing directory is left as it is.

@@ -5,33 +5,50 @@
 namespace holvar::simtool {
 
 std::span<const Verb> verb_table() {
-    static const std::array<Verb, 14> table{{
+    static const std::array<Verb, 16> table{{
         {"init",
          "MACHINE [--force]",
          "create a fresh machine file (C: on NTFS, the usual system folders)",
          {1, {}, {"--force"}, false},
          verb_init},
         {"stage",
-         "MACHINE --root WINPATH [--txid HEX32] [--payload DIR]",
-         "create the stage directory beside the root, its payload, the engine and the "
-         "diagnostics directory; prints the engine's path last",
-         {1, {"--root", "--txid", "--payload"}, {}, false},
+         "MACHINE --root WINPATH [--txid HEX32] [--payload DIR | --demo-payload "
+         "v1|v2|v2-broken|v3-reshaped]",
+         "create the stage directory beside the root, its payload (copied from a real folder, "
+         "or a demo runtime), the engine and the diagnostics directory; prints the engine's "
+         "path last",
+         {1, {"--root", "--txid", "--payload", "--demo-payload"}, {}, false},
          verb_stage},
         {"run",
-         "MACHINE --exe WINPATH [--cwd WINPATH] [--crash-after N] -- ARG...",
-         "run the engine as a process of the machine; exits with the engine's exit code",
-         {1, {"--exe", "--cwd", "--crash-after"}, {}, true},
+         "MACHINE --exe WINPATH [--cwd WINPATH] [--crash-after N] [--fail CALL:CODE] [--trace] "
+         "-- ARG...",
+         "run the engine as a process of the machine; exits with the engine's exit code "
+         "(--fail: every call of that boundary method fails with that Win32 error; --trace: "
+         "print the journal's marks, the objects moved and the payload bytes copied)",
+         {1, {"--exe", "--cwd", "--crash-after", "--fail"}, {"--trace"}, true},
          verb_run},
         {"hold-lock",
          "MACHINE [--exe WINPATH]",
          "leave a process running that holds the transaction lock; prints its PID last",
          {1, {"--exe"}, {}, false},
          verb_hold_lock},
+        {"hold-file",
+         "MACHINE WINPATH [--share r|rw|rwd|none] [--for-ms N]",
+         "leave a process running (C:\\Windows\\System32\\holder.exe) that keeps a file or "
+         "folder open, sharing only read by default, until killed, a reboot, or N ms of "
+         "virtual time; prints its PID last",
+         {2, {"--share", "--for-ms"}, {}, false},
+         verb_hold_file},
         {"kill",
          "MACHINE PID [--exit-code N]",
          "end a simulated process (mutexes it owns become abandoned)",
          {2, {"--exit-code"}, {}, false},
          verb_kill},
+        {"service-start",
+         "MACHINE auto|demand|disabled",
+         "change the start type of holvar_service by hand, as an administrator would",
+         {2, {}, {}, false},
+         verb_service_start},
         {"cat", "MACHINE WINPATH", "print a file's bytes unchanged", {2, {}, {}, false}, verb_cat},
         {"ls",
          "MACHINE WINPATH",
@@ -69,9 +86,12 @@ std::span<const Verb> verb_table() {
          {1, {}, {}, false},
          verb_reboot},
         {"show",
-         "MACHINE",
-         "print the tree of C:\\, processes, mutexes, services, the registry and every report",
-         {1, {}, {}, false},
+         "MACHINE [journal WINPATH | tree WINPATH | services | registry | processes]",
+         "print the tree of C:\\, processes, mutexes, services, the registry and every report; "
+         "or one view: a journal (of a stage directory or a txn.json), the tree below a folder "
+         "(kind, file id, size, relative path), the services in full, every registry key, the "
+         "processes",
+         {1, {}, {}, false, 2},
          verb_show},
     }};
     return table;

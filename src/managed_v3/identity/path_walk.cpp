@@ -112,7 +112,9 @@ std::expected<PinnedPath, PathWalkFailure> walk_trusted_path(p::Os& os, std::u16
             if (walked.back() != u'\\') walked.push_back(u'\\');
             walked.append(names[i - 1]);
         }
-        auto h = os.files.create_file(walked, kPinAccess, kPinShare, p::OPEN_EXISTING, kPinFlags);
+        auto h = os.files.create_file(walked, last ? kPinLastAccess : kPinDirectoryAccess,
+                                      last ? kPinLastShare : kPinDirectoryShare, p::OPEN_EXISTING,
+                                      kPinFlags);
         if (!h) return failure(PathWalkReason::open_failed, last, code_of(h.error()));
         auto info = os.files.get_file_information_by_handle(*h);
         if (!info) return failure(PathWalkReason::information_failed, last, code_of(info.error()));

@@ -1,8 +1,9 @@
 // The trusted path walk: every component of an absolute path, from the volume
 // root to the last name, opened without following links and checked to be a
 // plain directory (or, last, a singly linked file) that only trusted
-// principals own and may change. The handles stay open as the proof: they
-// share only reading, so what was checked stays what was checked.
+// principals own and may change. The handles stay open as the proof: none of
+// them shares deletion, and the last one shares only reading, so what was
+// checked stays what was checked.
 #pragma once
 
 #include <cstdint>
@@ -45,11 +46,27 @@ struct PinnedPath {
     const platform::Handle& last() const { return handles.back(); }
 };
 
-// How each component is opened: READ_CONTROL | FILE_READ_ATTRIBUTES, shared
-// for reading only, never through a link.
+// How the walk opens each component, never through a link. Only a handle with
+// data access (read, write or delete) takes part in share checks: one with
+// nothing but READ_CONTROL | FILE_READ_ATTRIBUTES would let anyone rename,
+// delete or overwrite the object under it. So every component is opened for
+// FILE_READ_DATA as well. The directories share reading and writing, so files
+// can still be created in them and moved into them (a rename opens its target
+// directory for writing), but not deletion: no directory of the path can be
+// renamed or deleted. The last component shares only reading, so its contents
+// cannot change either. The image of a running process, mapped for execution,
+// still opens this way, as it does for any reader.
+inline constexpr uint32_t kPinDirectoryAccess = 0x00020081;
+inline constexpr uint32_t kPinDirectoryShare =
+    platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
+inline constexpr uint32_t kPinLastAccess = 0x00020081;
+inline constexpr uint32_t kPinLastShare = platform::FILE_SHARE_READ;
+inline constexpr uint32_t kPinFlags = 0x02200000;
+// How an identity check opens a file only to compare it with a walked one
+// (file id, final path): no data access, so it takes part in no share check
+// and never collides with a pin or with the running image.
 inline constexpr uint32_t kPinAccess = 0x00020080;
 inline constexpr uint32_t kPinShare = platform::FILE_SHARE_READ;
-inline constexpr uint32_t kPinFlags = 0x02200000;
 // The rights that let a principal change an object: on the volume root the
 // right to add files and folders is not counted.
 inline constexpr uint32_t kVolumeRootWriteMask = 0x500D0150;

@@ -108,9 +108,8 @@ ChildOutcome run_maintenance_child(p::Os& os, std::u16string_view exe,
     return ChildOutcome{ChildOutcome::Kind::timed_out, 0};
 }
 
-installer::MaintenanceEntry maintenance_entry(std::string_view command,
-                                              const ChildOutcome& outcome) {
-    installer::MaintenanceEntry entry;
+outcome::MaintenanceEntry maintenance_entry(std::string_view command, const ChildOutcome& outcome) {
+    outcome::MaintenanceEntry entry;
     entry.command = std::string(command);
     switch (outcome.kind) {
         case ChildOutcome::Kind::exited:

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "installer/outcome.hpp"
 #include "platform/os.hpp"
+#include "txn/outcome/outcome.hpp"
 
 namespace holvar::txn::children {
 
@@ -35,7 +35,6 @@ ChildOutcome run_maintenance_child(platform::Os& os, std::u16string_view exe,
 
 // The report's record of one run: exited gives `exit`, timed out "timeout",
 // failed "spawn_failed:<code>".
-installer::MaintenanceEntry maintenance_entry(std::string_view command,
-                                              const ChildOutcome& outcome);
+outcome::MaintenanceEntry maintenance_entry(std::string_view command, const ChildOutcome& outcome);
 
 }  // namespace holvar::txn::children

@@ -17,25 +17,6 @@ bool is_retryable(const p::Error& error) {
 
 namespace {
 
-// Runs `attempt` until it succeeds, fails for good, or the budget is spent.
-// Every moment between the first attempt and the return is charged, sleeps
-// included; sleeps go through the OS clock, never a real sleep of the engine.
-template <class Attempt>
-auto retry_within(p::Os& os, RetryBudget& budget, Attempt attempt) -> decltype(attempt()) {
-    p::Instant mark = os.clock.now();
-    auto charge = [&] {
-        p::Instant now = os.clock.now();
-        budget.charge(now - mark);
-        mark = now;
-    };
-    while (true) {
-        auto result = attempt();
-        charge();
-        if (result || !is_retryable(result.error()) || budget.exhausted()) return result;
-        os.clock.sleep_for(std::min(budget.remaining(), kRetrySleep));
-    }
-}
-
 p::Result<p::Handle> open_retrying(p::Os& os, std::u16string_view path, uint32_t access,
                                    uint32_t share, RetryBudget& budget) {
     auto wide = wide_path(path);

@@ -3,6 +3,8 @@
 // exiting process may still hold a file for a moment.
 #pragma once
 
+#include <algorithm>
+
 #include <chrono>
 #include <string_view>
 
@@ -34,5 +36,25 @@ platform::Result<platform::Handle> open_directory_for_delete_retrying(platform::
 // delete_by_handle, retried on a retryable error.
 platform::Status delete_by_handle_retrying(platform::Os& os, const platform::Handle& handle,
                                            RetryBudget& budget);
+
+// Runs `attempt` until it succeeds, fails for good (an error that is not
+// retryable), or the budget is spent. Every moment between the first attempt
+// and the return is charged, sleeps included; each sleep is the rest of the
+// budget or kRetrySleep, whichever is shorter, on the OS clock.
+template <class Attempt>
+auto retry_within(platform::Os& os, RetryBudget& budget, Attempt attempt) -> decltype(attempt()) {
+    platform::Instant mark = os.clock.now();
+    auto charge = [&] {
+        platform::Instant now = os.clock.now();
+        budget.charge(now - mark);
+        mark = now;
+    };
+    while (true) {
+        auto result = attempt();
+        charge();
+        if (result || !is_retryable(result.error()) || budget.exhausted()) return result;
+        os.clock.sleep_for(std::min(budget.remaining(), kRetrySleep));
+    }
+}
 
 }  // namespace holvar::txn::fs

@@ -38,8 +38,8 @@ class RmSession {
     bool open_ = true;
 };
 
-p::Result<std::vector<installer::ProcessEntry>> query(p::Os& os, const RmSession& session,
-                                                      const std::u16string& path) {
+p::Result<std::vector<outcome::ProcessEntry>> query(p::Os& os, const RmSession& session,
+                                                    const std::u16string& path) {
     if (auto r = os.restart_manager.rm_register_resources(session.id(), {path}); !r)
         return std::unexpected(r.error());
     p::RmList list = os.restart_manager.rm_get_list(session.id(), 0);
@@ -51,14 +51,14 @@ p::Result<std::vector<installer::ProcessEntry>> query(p::Os& os, const RmSession
     } else {
         list.records.clear();
     }
-    std::vector<installer::ProcessEntry> holders;
+    std::vector<outcome::ProcessEntry> holders;
     for (const p::RmProcessInfo& record : list.records) {
         auto process = os.processes.open_process(p::PROCESS_QUERY_LIMITED_INFORMATION, false,
                                                  record.process_id);
         if (!process) return std::unexpected(process.error());
         auto image = os.processes.query_full_process_image_name(*process, 0, kImageUnits);
         if (!image) return std::unexpected(image.error());
-        holders.push_back(installer::ProcessEntry{record.process_id, image_file_name(*image)});
+        holders.push_back(outcome::ProcessEntry{record.process_id, image_file_name(*image)});
     }
     return holders;
 }
@@ -82,8 +82,8 @@ std::u16string image_file_name(std::u16string_view image) {
     return out;
 }
 
-p::Result<std::vector<installer::ProcessEntry>> list_file_holders(p::Os& os,
-                                                                  std::u16string_view path) {
+p::Result<std::vector<outcome::ProcessEntry>> list_file_holders(p::Os& os,
+                                                                std::u16string_view path) {
     if (path.find(u'\0') != std::u16string_view::npos)
         return p::win32_error(p::win32::invalid_parameter);
     auto started = os.restart_manager.rm_start_session();

@@ -5,16 +5,16 @@
 #include <string_view>
 #include <vector>
 
-#include "installer/outcome.hpp"
 #include "platform/os.hpp"
+#include "txn/outcome/outcome.hpp"
 
 namespace holvar::txn::quiesce {
 
 // The list (possibly empty) or the Win32 error of the first call that failed;
 // a holder that cannot be opened or whose image cannot be read fails the
 // whole query.
-platform::Result<std::vector<installer::ProcessEntry>> list_file_holders(platform::Os& os,
-                                                                         std::u16string_view path);
+platform::Result<std::vector<outcome::ProcessEntry>> list_file_holders(platform::Os& os,
+                                                                       std::u16string_view path);
 
 // The file name part of an image path (after the last backslash or slash),
 // unpaired surrogates replaced by U+FFFD.

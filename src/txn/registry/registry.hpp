@@ -76,4 +76,14 @@ platform::Result<std::vector<PendingRename>> registry_pending_renames(platform::
 // The pairs of REG_MULTI_SZ data; invalid data "invalid pending rename data".
 platform::Result<std::vector<PendingRename>> parse_pending_renames(std::span<const uint8_t> data);
 
+// The path a source entry names: a leading "*" with its decimal digits, then
+// a leading "\??\" or "\\?\", removed. Compare it with the engine's path
+// comparison.
+std::u16string_view pending_rename_path(std::u16string_view entry);
+// True when an entry would change the root or anything in it at the next
+// restart: its source, or its target when it has one (a leading "!" marks a
+// replacing rename), is the root, lies under it, or lies above it (renaming
+// or deleting a parent takes the root along).
+bool pending_renames_touch(const std::vector<PendingRename>& renames, std::u16string_view root);
+
 }  // namespace holvar::txn::registry

@@ -34,6 +34,11 @@ enum class DeleteResult : uint8_t { deleted, delete_pending };
 platform::Result<std::optional<QueriedService>> scm_query(platform::Os& os);
 // As scm_query; a service in transition is the error "service state is changing".
 platform::Result<ScmSnapshot> scm_snapshot(platform::Os& os);
+// As scm_snapshot, but a service in transition is queried again, at most every
+// 100 ms, until it settles; still in transition once `timeout` has passed, it
+// is the error "service state is changing".
+platform::Result<ScmSnapshot> scm_snapshot_settled(platform::Os& os,
+                                                   std::chrono::milliseconds timeout);
 // Creates or reconfigures the service to `config` (image path, dependencies
 // and description included).
 platform::Status scm_apply(platform::Os& os, const ScmConfig& config);
@@ -44,7 +49,9 @@ platform::Status scm_start(platform::Os& os);
 // Polls at most every 100 ms until the service runs or `timeout` has passed.
 platform::Status scm_wait_running(platform::Os& os, std::chrono::milliseconds timeout);
 // Stops the service after proving it is this installation's service running
-// as LocalSystem from its image; never sends the stop to anything else.
+// as LocalSystem from its image; never sends the stop to anything else. A
+// service already stopped has no process to prove: nothing is sent, its image
+// is not looked at, and the stop succeeds.
 platform::Status scm_stop(platform::Os& os, std::chrono::milliseconds timeout);
 platform::Result<DeleteResult> scm_delete(platform::Os& os);
 // Puts the service back as it was: `config` applied, or the service deleted

@@ -125,13 +125,4 @@ Result<std::optional<QueriedService>> scm_query(platform::Os& os) {
     return Absent{std::move(out)};
 }
 
-Result<ScmSnapshot> scm_snapshot(platform::Os& os) {
-    auto q = scm_query(os);
-    if (!q) return std::unexpected(q.error());
-    if (!*q) return ScmSnapshot{};
-    if ((*q)->state == ServiceRunState::changing)
-        return platform::fail(platform::ErrorKind::other, "service state is changing");
-    return ScmSnapshot{std::move((*q)->config), (*q)->state == ServiceRunState::running};
-}
-
 }  // namespace holvar::txn::scm

@@ -41,12 +41,34 @@ platform::Result<bool> still_verified(platform::Os& os, const platform::Handle& 
     return false;
 }
 
+// A stopped service has no process to stop and none to trust, so its image is
+// not walked: a rollback rerun after a crash may already have moved that image
+// away, and a stop that insisted on it would fail every later run. True when
+// a fresh status shows the service stopped with no process; a service that
+// reports stopped with a process id is not one the engine may call stopped.
+platform::Result<bool> already_stopped(platform::Os& os) {
+    auto opened = open_holvar_service(os, platform::SC_MANAGER_CONNECT,
+                                      platform::SERVICE_STOP | platform::SERVICE_QUERY_STATUS);
+    if (!opened) return std::unexpected(opened.error());
+    auto status = v3::query_service_process(os, opened->service);
+    if (!status) return std::unexpected(status.error());
+    if (status->current_state != platform::SERVICE_STOPPED) return false;
+    if (status->process_id != 0) return identity_rejected();
+    return true;
+}
+
 }  // namespace
 
 Status scm_stop(platform::Os& os, std::chrono::milliseconds timeout) {
     auto queried = scm_query(os);
     if (!queried) return std::unexpected(queried.error());
     if (!*queried) return platform::win32_error(platform::win32::service_does_not_exist);
+    if ((*queried)->state == ServiceRunState::stopped) {
+        auto stopped = already_stopped(os);
+        if (!stopped) return std::unexpected(stopped.error());
+        if (*stopped) return {};
+        // Started since the query: it has a process now, so the gate applies.
+    }
     auto image = service_image_path((*queried)->config.binary_path);
     if (!image) return std::unexpected(image.error());
     auto walked = v3::walk_trusted_path(os, *image);

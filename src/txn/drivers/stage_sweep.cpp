@@ -1,0 +1,81 @@
+#include "txn/drivers/stage_sweep.hpp"
+
+#include <vector>
+
+#include "platform/unicode.hpp"
+#include "platform/win_path.hpp"
+#include "txn/drivers/stage_folders.hpp"
+#include "txn/fs/object_identity.hpp"
+#include "txn/fs/open_modes.hpp"
+#include "txn/fs/trusted_directory.hpp"
+#include "txn/journal/journal_store.hpp"
+#include "txn/tree/directories.hpp"
+#include "txn/tree/tree_layout.hpp"
+
+namespace holvar::txn::drivers {
+
+namespace p = platform;
+
+namespace {
+
+constexpr auto kSweepBudget = std::chrono::seconds(30);
+
+struct FinishedSibling {
+    std::u16string path;
+    fs::FileId id;
+};
+
+Fault unfinished(std::u16string name) {
+    Fault f = plain_fault(Phase::scan, FaultReason::foreign_unfinished_journal);
+    f.rel = std::move(name);
+    return f;
+}
+
+// A sibling that may be deleted: trusted, a real directory, its journal ended.
+// The handle that proved it a directory is closed again before returning, so
+// it cannot keep the later deletion from reopening it.
+std::optional<FinishedSibling> finished_sibling(p::Os& os, const std::u16string& path) {
+    if (!fs::is_trusted_directory(os, path)) return std::nullopt;
+    auto dir = fs::open_object(os, path, fs::kPinAccess, fs::kPinShare);
+    if (!dir) return std::nullopt;
+    auto identity = fs::read_identity(os, *dir);
+    if (!identity || identity->kind != fs::ObjectKind::directory) return std::nullopt;
+    if (journal::journal_is_unfinished(os, path)) return std::nullopt;
+    return FinishedSibling{path, identity->id};
+}
+
+}  // namespace
+
+StepResult sweep_sibling_stages(p::Os& os, const TransactionContext& ctx) {
+    std::optional<std::u16string> parent = p::parent_path(ctx.root);
+    std::optional<std::u16string> own = p::file_name(ctx.stage_dir);
+    std::optional<std::u16string> root_name = p::file_name(ctx.root);
+    if (!parent || !own) return plain_fault(Phase::scan, FaultReason::stage_invalid);
+    auto entries = tree::list_entries(os, *parent);
+    if (!entries) return fault_of(entries.error(), Phase::scan, FaultReason::stage_invalid);
+
+    std::vector<FinishedSibling> finished;
+    for (const p::FindData& entry : *entries) {
+        const std::u16string& name = entry.file_name;
+        if (!p::is_valid_utf16(name) || !txid_from_stage_name(name)) continue;
+        if (p::ascii_iequal(name, *own)) continue;
+        // A root that happens to carry a stage name is the installation, never a stage.
+        if (root_name && p::ascii_iequal(name, *root_name)) continue;
+        auto sibling = finished_sibling(os, p::join_path(*parent, name));
+        if (!sibling) return unfinished(name);
+        finished.push_back(std::move(*sibling));
+    }
+
+    tree::TreeLayout layout = tree::TreeLayout::of(ctx.root, ctx.stage_dir);
+    fs::RetryBudget budget(kSweepBudget);
+    for (const FinishedSibling& sibling : finished)
+        (void)remove_stage_folder(os, sibling.path, sibling.id, layout.trash, budget, false);
+    return std::nullopt;
+}
+
+StepResult refuse_own_unfinished_journal(p::Os& os, const TransactionContext& ctx) {
+    if (!journal::journal_is_unfinished(os, ctx.stage_dir)) return std::nullopt;
+    return unfinished(p::file_name(ctx.stage_dir).value_or(std::u16string()));
+}
+
+}  // namespace holvar::txn::drivers

@@ -1,0 +1,1 @@
+# The transaction drivers through the real front end: the whole engine.
