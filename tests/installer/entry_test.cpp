@@ -297,13 +297,17 @@ TEST(EntryLock, BusyWhileHeldThenTakenOnceTheHolderDied) {
     EXPECT_EQ(drivers.calls.size(), 2u);
 }
 
-TEST(EntryPendingDrivers, RefuseWithAReportInTheDiagnosticsDirectory) {
+// The real drivers behind the front end: a stage without a payload is refused
+// by the install's scan, and the report and "diag.txt" are where they belong.
+TEST(EntryRealDrivers, AStageWithoutPayloadIsRefusedWithAReport) {
     EngineMachine m;
     EXPECT_EQ(m.run(argv(u"--apply")), 11);
     const std::u16string name = u"engine-" + txid16 + u"-apply.json";
     std::optional<std::string> report = m.report(name);
     ASSERT_TRUE(report);
     EXPECT_NE(report->find(R"("txid":")" + txid + R"(","outcome":"refused","exit_code":11)"),
+              std::string::npos);
+    EXPECT_NE(report->find(R"("primary":{"phase":"plan","reason":"unsafe_object")"),
               std::string::npos);
     EXPECT_EQ(m.text(stage + u"\\diag.txt"),
               "C:\\Program Files\\Holvar\\Holvar-Install-"
