@@ -10,7 +10,7 @@
 # differs.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-"${HOLVAR_ROOT}/scripts/setup.sh"
+"${HOLVAR_ROOT}/scripts/setup.sh" demo
 cd "${HOLVAR_ROOT}"
 cmake --preset release >/dev/null
 cmake --build --preset release --target holvar-sim

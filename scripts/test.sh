@@ -3,7 +3,7 @@
 # and runs every test.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-"${HOLVAR_ROOT}/scripts/setup.sh"
+"${HOLVAR_ROOT}/scripts/setup.sh" tests
 cd "${HOLVAR_ROOT}"
 cmake --preset dev
 cmake --build --preset dev

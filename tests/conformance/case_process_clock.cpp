@@ -1,4 +1,7 @@
 // The process's own facts and the monotonic clock.
+#include <atomic>
+#include <memory>
+
 #include "conformance.hpp"
 
 namespace holvar::conformance {
@@ -48,6 +51,33 @@ TEST_F(MonotonicClock, ANonPositiveSleepReturnsAtOnce) {
     os().clock.sleep_for(Duration::zero());
     os().clock.sleep_for(-std::chrono::seconds(1));
     EXPECT_LT(os().clock.now() - before, std::chrono::seconds(1));
+}
+
+class BoundedTasks : public Case {};
+
+// A blocking step a deadline must outrun: a task that ends within its bound is
+// true and has run; one that outlasts it is false at the bound, long before it
+// ends, and runs on to its end by itself.
+TEST_F(BoundedTasks, InTimeIsTrueAndAnOverrunIsFalseAtTheBound) {
+    auto ended = std::make_shared<std::atomic<int>>(0);
+    platform::Clock& clock = os().clock;
+    EXPECT_TRUE(clock.run_bounded([ended] { ended->fetch_add(1); }, std::chrono::seconds(10)));
+    EXPECT_EQ(ended->load(), 1);
+
+    const Instant before = clock.now();
+    EXPECT_FALSE(clock.run_bounded(
+        [ended, &clock] {
+            clock.sleep_for(std::chrono::seconds(2));
+            ended->fetch_add(1);
+        },
+        std::chrono::milliseconds(50)));
+    const Duration waited = clock.now() - before;
+    EXPECT_GE(waited, std::chrono::milliseconds(50));
+    EXPECT_LT(waited, std::chrono::seconds(2));
+    // The abandoned task ends on its own; waiting here keeps it from outliving
+    // the case's machine.
+    clock.sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(ended->load(), 2);
 }
 
 class OwnedMutexes : public Case {};

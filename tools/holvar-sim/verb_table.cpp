@@ -5,7 +5,7 @@
 namespace holvar::simtool {
 
 std::span<const Verb> verb_table() {
-    static const std::array<Verb, 16> table{{
+    static const std::array<Verb, 17> table{{
         {"init",
          "MACHINE [--force]",
          "create a fresh machine file (C: on NTFS, the usual system folders)",
@@ -93,6 +93,14 @@ std::span<const Verb> verb_table() {
          "processes",
          {1, {}, {}, false, 2},
          verb_show},
+        {"explain",
+         "PATH [--machine MACHINE]",
+         "a journal (txn.json, or the stage directory holding it) or an outcome report in plain "
+         "words: its kind and txid, the marks reached, what the last run did, and what --recover "
+         "would decide and why (PATH is a file of the host, or of the machine with --machine); "
+         "exit code 2 for a damaged or foreign file",
+         {1, {"--machine"}, {}, false},
+         verb_explain},
     }};
     return table;
 }

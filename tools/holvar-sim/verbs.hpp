@@ -1,5 +1,6 @@
 // The verbs of holvar-sim. Each takes the parsed words after its name; the
-// first positional word is always the machine file.
+// first positional word is the machine file, but for `explain`, which reads
+// a file of the host unless --machine names one.
 #pragma once
 
 #include <span>
@@ -38,5 +39,6 @@ ToolResult<int> verb_write(const VerbArgs& args);
 ToolResult<int> verb_chown(const VerbArgs& args);
 ToolResult<int> verb_junction(const VerbArgs& args);
 ToolResult<int> verb_rm(const VerbArgs& args);
+ToolResult<int> verb_explain(const VerbArgs& args);
 
 }  // namespace holvar::simtool
