@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/sim/call_support.hpp"
+#include "platform/sim/contract_capture.hpp"
 #include "platform/sim/machine.hpp"
 #include "platform/sim/sddl.hpp"
 #include "platform/sim/security_model.hpp"
@@ -91,7 +92,9 @@ struct ProcessOs::Impl final : Files, Security, Sync, Clock, Processes, HandleCl
                         uint32_t flags) override {
         if (auto e = enter("move_file_ex")) return std::unexpected(*e);
         auto c = caller();
-        return sim_move_file_ex(c, from, to, flags);
+        Status moved = sim_move_file_ex(c, from, to, flags);
+        if (moved && to != nullptr) capture_contract_file(machine, *to);
+        return moved;
     }
     Status create_directory(const std::u16string& path, const SecurityDescriptor* sd) override {
         if (auto e = enter("create_directory")) return std::unexpected(*e);
