@@ -157,6 +157,39 @@ TEST(ApplyEdge, CreatedRootHoldingSomeoneElsesFileStays) {
     EXPECT_EQ(m.marks(kTx1), std::vector<std::string>{});  // ended and cleaned
 }
 
+// A root this install created, replaced by another directory of the same name
+// while the install ran: the rollback never deletes the other directory; it
+// stops with rollback / foreign_identity and leaves the journal for a person.
+TEST(ApplyEdge, CreatedRootSwappedForAnotherDirectoryIsNeverDeleted) {
+    InstallMachine m;
+    m.stage(kTx1, runtime_v2(service_text(
+                      "broken", R"({"replies":[{"protocol":2},{"protocol":2},{"protocol":2}]})")));
+    bool swapped = false;
+    m.machine->state().scm.on_call = [&](sim::Machine::State&, std::string_view call) {
+        if (swapped || call != "start_service") return;
+        swapped = true;
+        uint32_t pid =
+            m.machine->spawn_process(u"C:\\Windows\\System32\\mover.exe", sim::admin_token());
+        sim::ProcessOs mover(*m.machine, pid);
+        auto root =
+            mover.os().files.create_file(kRoot, p::DELETE | p::FILE_READ_ATTRIBUTES,
+                                         p::FILE_SHARE_ALL, p::OPEN_EXISTING, p::OPEN_NO_FOLLOW);
+        ASSERT_TRUE(root);
+        ASSERT_TRUE(mover.os().files.set_file_rename_info_ex(*root, kParent + u"\\Moved", 0));
+        root->reset();
+        ASSERT_TRUE(m.machine->make_directory(kRoot, sim::administrators_sid()));
+        ASSERT_TRUE(
+            m.machine->write_file(kRoot + u"\\theirs.txt", {'x'}, sim::administrators_sid()));
+    };
+    ASSERT_EQ(m.run(kTx1), 20) << m.report(kTx1).value_or("no report");
+    ASSERT_TRUE(swapped);
+    std::string report = m.report(kTx1).value_or("");
+    EXPECT_EQ(report_field(report, "/recovery_error/phase"), "\"rollback\"") << report;
+    EXPECT_EQ(report_field(report, "/recovery_error/reason"), "\"foreign_identity\"") << report;
+    EXPECT_EQ(m.names(kRoot), std::vector<std::u16string>{u"theirs.txt"});
+    EXPECT_EQ(m.marks(kTx1).back(), "rolling_back");
+}
+
 // A root whose own name looks like a stage directory is the installation: the
 // sweep of finished stages never deletes it.
 TEST(ApplyEdge, RootNamedLikeAStageIsNeverSwept) {
