@@ -23,9 +23,12 @@ const char* contract_kind(const std::u16string& target) {
 
 }  // namespace
 
-void capture_contract_file(const Machine& machine, const std::u16string& target) {
+void capture_contract_file(const Machine& machine, const std::u16string& image,
+                           const std::u16string& target) {
     const char* folder = std::getenv("HOLVAR_CONTRACT_CAPTURE");
     if (folder == nullptr || *folder == '\0') return;
+    std::optional<std::u16string> program = platform::file_name(image);
+    if (!program || !platform::ascii_iequal(*program, u"holvar-service-install.exe")) return;
     const char* kind = contract_kind(target);
     if (kind == nullptr) return;
     auto bytes = machine.read_file(target);

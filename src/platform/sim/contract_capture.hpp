@@ -10,8 +10,11 @@
 
 namespace holvar::sim {
 
-// Called after a successful MoveFileExW to `target`: a "txn.json" or an
-// "engine-*.json" just put in place is copied to the capture folder.
-void capture_contract_file(const Machine& machine, const std::u16string& target);
+// Called after a successful MoveFileExW to `target` by the process whose
+// image is `image`: a "txn.json" or an "engine-*.json" that an engine
+// ("holvar-service-install.exe") just put in place is copied to the capture
+// folder. Tests that write broken journals on purpose run other images.
+void capture_contract_file(const Machine& machine, const std::u16string& image,
+                           const std::u16string& target);
 
 }  // namespace holvar::sim

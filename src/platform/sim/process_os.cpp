@@ -93,7 +93,8 @@ struct ProcessOs::Impl final : Files, Security, Sync, Clock, Processes, HandleCl
         if (auto e = enter("move_file_ex")) return std::unexpected(*e);
         auto c = caller();
         Status moved = sim_move_file_ex(c, from, to, flags);
-        if (moved && to != nullptr) capture_contract_file(machine, *to);
+        if (moved && to != nullptr)
+            capture_contract_file(machine, machine.state().processes.at(pid).image, *to);
         return moved;
     }
     Status create_directory(const std::u16string& path, const SecurityDescriptor* sd) override {
