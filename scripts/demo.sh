@@ -95,7 +95,6 @@ check() {
 }
 service_runs() { "${sim}" show "${machine}" services | grep -q 'state running'; }
 service_starts_auto() { "${sim}" show "${machine}" services | grep -q 'start auto'; }
-installed() { "${sim}" cat "${machine}" "${root}\\$1" | grep -q "$2"; }
 absent() { ! "${sim}" ls "${machine}" "$1"; }
 
 # A process that keeps a file open, sharing only read; sets `holder` to its PID.
@@ -107,17 +106,15 @@ hold() {
 # The first power cut after which the journal's marks end with MARK (and
 # placement has moved at least MOVED objects), tried on a copy of the machine.
 crash_point() {
-    local exe=$1 mark=$2 moved=${3:-0} n output
+    local exe=$1 mark=$2 moved=${3:-0} n output did
     for n in $(seq 5 400); do
         cp "${machine}" "${scratch}"
         output=$("${sim}" run "${scratch}" --exe "${exe}" --trace --crash-after "${n}" -- --apply --root "${root}" || true)
-        if grep -q "^journal marks: .*${mark}; moved by handle: \([0-9]*\)" <<<"${output}"; then
-            local did
-            did=$(grep -o 'moved by handle: [0-9]*' <<<"${output}" | grep -o '[0-9]*$')
-            if grep -q "^journal marks: [a-z_ ]*${mark};" <<<"${output}" && ((did >= moved)); then
-                echo "${n}"
-                return
-            fi
+        grep -q "^journal marks: [a-z_ ]*${mark};" <<<"${output}" || continue
+        did=$(grep -o 'moved by handle: [0-9]*' <<<"${output}" | grep -o '[0-9]*$')
+        if ((did >= moved)); then
+            echo "${n}"
+            return
         fi
     done
     echo 0

@@ -60,7 +60,8 @@ inline constexpr uint32_t FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 inline constexpr uint32_t FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 inline constexpr uint32_t SECURITY_SQOS_PRESENT = 0x00100000;
 inline constexpr uint32_t SECURITY_IDENTIFICATION = 0x00010000;
-inline constexpr uint32_t OPEN_NO_FOLLOW = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+inline constexpr uint32_t OPEN_NO_FOLLOW =
+    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
 // SetFileInformationByHandle flags.
 inline constexpr uint32_t FILE_RENAME_FLAG_REPLACE_IF_EXISTS = 0x1;
@@ -136,6 +137,7 @@ struct ByHandleFileInformation {
     uint32_t number_of_links = 0;
     uint32_t file_index_high = 0;
     uint32_t file_index_low = 0;
+    uint64_t file_size() const { return (uint64_t{file_size_high} << 32) | file_size_low; }
 };
 
 // One entry of a directory listing (WIN32_FIND_DATAW, the parts the engine reads).

@@ -49,7 +49,6 @@ TEST(Apply, FreshInstallCommitsAndMovesEveryPayloadFile) {
     MachineView before = m.view();
     m.stage(kTx1, runtime_v1());
     auto payload = m.payload_ids(kTx1);
-    auto journal_marks = std::vector<std::string>{};
 
     ASSERT_EQ(m.run(kTx1), 0) << m.report(kTx1).value_or("no report");
     EXPECT_EQ(m.report(kTx1), committed_report(kTx1));

@@ -98,7 +98,7 @@ p::Status flush_payload_file(p::Os& os, const std::u16string& path, const fs::Fi
     if (auto same = fs::verify_handle(os, *handle, ObjectKind::file, id, path); !same) return same;
     auto info = os.files.get_file_information_by_handle(*handle);
     if (!info) return std::unexpected(info.error());
-    uint64_t size = (uint64_t{info->file_size_high} << 32) | info->file_size_low;
+    uint64_t size = info->file_size();
     if (bytes + size < bytes) return p::invalid_data("payload too large");
     bytes += size;
     return os.files.flush_file_buffers(*handle);

@@ -38,7 +38,7 @@ p::Result<uint64_t> placed_payload_bytes(p::Os& os, const TransactionContext& ct
         if (!handle) return std::unexpected(handle.error());
         auto info = os.files.get_file_information_by_handle(*handle);
         if (!info) return std::unexpected(info.error());
-        total += (uint64_t{info->file_size_high} << 32) | info->file_size_low;
+        total += info->file_size();
     }
     return total;
 }

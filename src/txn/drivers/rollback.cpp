@@ -7,7 +7,6 @@
 #include "txn/fs/object_identity.hpp"
 #include "txn/fs/open_modes.hpp"
 #include "txn/fs/retrying.hpp"
-#include "txn/fs/verify_handle.hpp"
 #include "txn/quiesce/retire.hpp"
 #include "txn/scm/scm.hpp"
 #include "txn/tree/directories.hpp"
