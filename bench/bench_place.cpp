@@ -1,8 +1,8 @@
 // Placement cost as the runtime grows, on the simulated machine: n adds into
-// an empty root, and n replaces of installed files, all one level below the
-// root. Besides the time, `calls_per_op` counts the simulated platform calls
-// per operation (identity checks included): placement must stay a fixed
-// handful of calls per file, whatever the file sizes and however many files.
+// an empty root, n replaces of installed files, and n retires of installed
+// files the payload dropped, all one level below the root. Besides the time, `calls_per_op` counts
+// the simulated platform calls per operation (identity checks included): placement must stay a
+// fixed handful of calls per file, whatever the file sizes and however many files.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -26,15 +26,18 @@ std::u16string decimal(size_t v) {
     return std::u16string(text.begin(), text.end());
 }
 
-// A machine with n payload files and, for replaces, n installed files of the
-// same names; the engine runs as an elevated administrator.
+enum class Kind { add, replace, retire };
+
+// A machine with n payload files (none for retires) and, for replaces and
+// retires, n installed files of the same names; the engine runs as an
+// elevated administrator.
 struct Bench {
     std::unique_ptr<sim::Machine> machine = sim::Machine::fresh();
     std::unique_ptr<sim::ProcessOs> engine;
     txn::tree::TreeLayout layout = txn::tree::TreeLayout::of(kRoot, kStage);
     std::vector<Op> ops;
 
-    bool build(size_t n, bool replace) {
+    bool build(size_t n, Kind kind) {
         platform::Sid admins = *platform::sid_from_string(platform::sids::administrators);
         if (!machine->make_directory(kRoot, admins) || !machine->make_directory(kStage, admins) ||
             !machine->make_directory(layout.payload, admins))
@@ -44,11 +47,21 @@ struct Bench {
             std::u16string name = u"module-" + decimal(i) + u".dll";
             std::u16string source = layout.payload + u"\\" + name;
             std::u16string target = std::u16string(kRoot) + u"\\" + name;
+            Op op;
+            if (kind == Kind::retire) {
+                if (!machine->write_file(target, bytes, admins)) return false;
+                auto old_id = machine->stat(target);
+                if (!old_id) return false;
+                op = Op::retire(name, txn::fs::FileId::from_bytes(old_id->file_id),
+                                txn::journal::LeafKind::file);
+                op.seq = static_cast<uint32_t>(i);
+                ops.push_back(std::move(op));
+                continue;
+            }
             if (!machine->write_file(source, bytes, admins)) return false;
             auto new_id = machine->stat(source);
             if (!new_id) return false;
-            Op op;
-            if (replace) {
+            if (kind == Kind::replace) {
                 if (!machine->write_file(target, bytes, admins)) return false;
                 auto old_id = machine->stat(target);
                 if (!old_id) return false;
@@ -67,22 +80,25 @@ struct Bench {
     }
 };
 
-void place(benchmark::State& state, bool replace) {
+void place(benchmark::State& state, Kind kind) {
     size_t n = static_cast<size_t>(state.range(0));
     uint64_t calls = 0, placed = 0;
     for (auto _ : state) {
         state.PauseTiming();
         auto bench = std::make_unique<Bench>();
-        if (!bench->build(n, replace)) {
+        if (!bench->build(n, kind)) {
             state.SkipWithError("could not build the machine");
             break;
         }
         uint64_t before = bench->machine->boundary_calls();
         state.ResumeTiming();
-        for (const Op& op : bench->ops) {
-            if (!txn::tree::apply_op(bench->engine->os(), bench->layout, op)) {
-                state.SkipWithError("placement failed");
-                break;
+        {
+            txn::fs::PinnedFolders pins;  // closed before the machine goes
+            for (const Op& op : bench->ops) {
+                if (!txn::tree::apply_op(bench->engine->os(), bench->layout, op, &pins)) {
+                    state.SkipWithError("placement failed");
+                    break;
+                }
             }
         }
         state.PauseTiming();
@@ -97,10 +113,13 @@ void place(benchmark::State& state, bool replace) {
 }
 
 void BM_PlaceAdds(benchmark::State& state) {
-    place(state, false);
+    place(state, Kind::add);
 }
 void BM_PlaceReplaces(benchmark::State& state) {
-    place(state, true);
+    place(state, Kind::replace);
+}
+void BM_PlaceRetires(benchmark::State& state) {
+    place(state, Kind::retire);
 }
 
 BENCHMARK(BM_PlaceAdds)
@@ -109,6 +128,11 @@ BENCHMARK(BM_PlaceAdds)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 BENCHMARK(BM_PlaceReplaces)
+    ->RangeMultiplier(10)
+    ->Range(100, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK(BM_PlaceRetires)
     ->RangeMultiplier(10)
     ->Range(100, 100000)
     ->Unit(benchmark::kMillisecond)

@@ -46,6 +46,10 @@ bool access_allowed(const Machine::State& s, const Token& t, NodeId node, NodeId
 // synchronisation are not recorded and never conflict.
 bool share_conflict(const Machine::State& s, NodeId node, uint32_t access, uint32_t share) {
     if ((access & kShared) == 0) return false;
+    // Nothing holds the object (no handle, no running image): nothing to
+    // meet, and no need to look through every handle of the machine.
+    if (auto n = s.live.nodes.find(node); n != s.live.nodes.end() && n->second.open_handles == 0)
+        return false;
     // A running image: read and executed, shared for reading and deletion.
     if ((access & kWriteish) || !(share & FILE_SHARE_READ)) {
         for (const auto& [pid, p] : s.processes)
@@ -70,6 +74,8 @@ bool is_running_image(const Machine::State& s, NodeId node) {
 }
 
 bool all_handles_share_delete(const Machine::State& s, NodeId node) {
+    if (auto n = s.live.nodes.find(node); n != s.live.nodes.end() && n->second.open_handles == 0)
+        return true;
     if (is_running_image(s, node)) return false;  // a mapped image cannot be replaced
     for (const auto& [raw, h] : s.handles)
         if (h.type == HandleType::file && h.node == node && (h.access & kShared) &&

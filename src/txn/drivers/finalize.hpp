@@ -22,9 +22,10 @@ bool finalize_install(platform::Os& os, TransactionContext& ctx);
 // is none and the run made none), the folders "payload", "rollback", "trash"
 // and "journal" of the stage go, each emptied and deleted, or scheduled for
 // the next restart when something in it stays locked. Then, with a
-// diagnostics directory, the report and "diag.txt" are written.
-void finalize_stage(platform::Os& os, const outcome::OutcomeReport& report,
-                    const TransactionContext& ctx,
+// diagnostics directory, the report and "diag.txt" are written. The run's
+// operations are released first: the outcome is decided, and reading the
+// journal back needs room for another copy of them.
+void finalize_stage(platform::Os& os, const outcome::OutcomeReport& report, TransactionContext& ctx,
                     const std::optional<std::u16string>& diagnostics_dir, bool cleanup);
 
 }  // namespace holvar::txn::drivers

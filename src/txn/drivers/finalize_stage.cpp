@@ -45,8 +45,11 @@ void clean_stage(p::Os& os, const TransactionContext& ctx) {
 
 }  // namespace
 
-void finalize_stage(p::Os& os, const outcome::OutcomeReport& report, const TransactionContext& ctx,
+void finalize_stage(p::Os& os, const outcome::OutcomeReport& report, TransactionContext& ctx,
                     const std::optional<std::u16string>& diagnostics_dir, bool cleanup) {
+    // Not needed once the outcome is decided, and the journal read back
+    // below would otherwise hold a second copy of them.
+    if (ctx.journal) std::vector<journal::Op>().swap(ctx.journal->ops);
     if (cleanup && stage_may_be_cleaned(os, ctx)) clean_stage(os, ctx);
     if (diagnostics_dir)
         (void)outcome::write_outcome_report(os, ctx.stage_dir, *diagnostics_dir, report);

@@ -73,7 +73,8 @@ bool is_checked_directory(p::Os& os, const std::u16string& path) {
     if (!handle) return false;
     auto identity = fs::read_identity(os, *handle);
     if (!identity || identity->kind != ObjectKind::directory) return false;
-    return fs::verify_handle(os, *handle, ObjectKind::directory, identity->id, path).has_value();
+    return fs::verify_handle(os, *handle, *identity, ObjectKind::directory, identity->id, path)
+        .has_value();
 }
 
 Scan check_volume_and_restart(p::Os& os, const TransactionContext& ctx) {
@@ -129,6 +130,10 @@ Scan scan_trees(p::Os& os, TransactionContext& ctx, ScanState& state) {
                           : FaultReason::unsafe_object);
     state.plan = std::move(*planned);
     ctx.stale_directories = state.plan.stale_directories;
+    // The plan is all the later steps need: the two inventories go before the
+    // journal's text is made, so the three are never held at once.
+    state.payload = {};
+    state.installed = {};
     return std::nullopt;
 }
 

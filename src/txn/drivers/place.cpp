@@ -1,6 +1,7 @@
 #include "txn/drivers/place.hpp"
 
 #include "platform/win_path.hpp"
+#include "txn/fs/pinned_folders.hpp"
 #include "txn/fs/retrying.hpp"
 #include "txn/tree/apply_op.hpp"
 #include "txn/tree/tree_layout.hpp"
@@ -16,9 +17,12 @@ StepResult place_operations(p::Os& os, TransactionContext& ctx) {
 
     tree::TreeLayout layout = tree::TreeLayout::of(ctx.root, ctx.stage_dir);
     fs::RetryBudget budget(kPlacementBudget);
+    // The folders the operations pass are read once and held until the
+    // placement ends, not walked again from the root for every file.
+    fs::PinnedFolders pins;
     for (const journal::Op& op : ctx.journal->ops) {
         p::Status placed =
-            fs::retry_within(os, budget, [&] { return tree::apply_op(os, layout, op); });
+            fs::retry_within(os, budget, [&] { return tree::apply_op(os, layout, op, &pins); });
         if (placed) continue;
         if (fs::is_retryable(placed.error())) {
             record_holders(os, ctx, p::join_path(ctx.root, op.rel));

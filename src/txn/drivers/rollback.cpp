@@ -44,6 +44,9 @@ struct Undo {
     tree::RetiredIndex retires;
     fs::RetryBudget budget{kRollbackBudget};
     std::vector<uint32_t> held_links;  // seqs of replaces whose extra name stays
+    // The folders the operations pass, read once for both passes and held
+    // until the operations are undone.
+    fs::PinnedFolders pins;
 
     Undo(p::Os& o, TransactionContext& c)
         : os(o),
@@ -75,7 +78,7 @@ struct Undo {
     std::expected<bool, Fault> settle_half_done() {
         bool touched = false;
         for (const Op& op : ctx.journal->ops) {
-            auto state = tree::read_op_state(os, layout, op, retires);
+            auto state = tree::read_op_state(os, layout, op, retires, &pins);
             if (!state)
                 return std::unexpected(
                     rollback_fault(state.error(), FaultReason::foreign_identity));
@@ -83,7 +86,7 @@ struct Undo {
             bool finish_now = *state == tree::OpState::linked ||
                               (*state == tree::OpState::replaced && half_undone(op));
             if (!finish_now) continue;
-            p::Status undone = tree::undo_op(os, layout, op, retires);
+            p::Status undone = tree::undo_op(os, layout, op, retires, &pins);
             if (undone) continue;
             if (*state == tree::OpState::linked && fs::is_retryable(undone.error())) {
                 held_links.push_back(op.seq);
@@ -99,8 +102,8 @@ struct Undo {
     }
 
     StepResult undo(const Op& op) {
-        p::Status undone =
-            fs::retry_within(os, budget, [&] { return tree::undo_op(os, layout, op, retires); });
+        p::Status undone = fs::retry_within(
+            os, budget, [&] { return tree::undo_op(os, layout, op, retires, &pins); });
         if (undone) return std::nullopt;
         FaultReason reason = fs::is_retryable(undone.error()) ? FaultReason::sharing_violation
                                                               : FaultReason::foreign_identity;
@@ -198,6 +201,7 @@ StepResult rollback(p::Os& os, TransactionContext& ctx) {
     if (StepResult failed = restore_service(os, ctx)) return failed;
     // The uninstaller goes back last, once the service is as it was.
     if (StepResult failed = undo.undo_in_reverse(true)) return failed;
+    undo.pins = fs::PinnedFolders{};  // the root this run made may go now
     if (StepResult failed = delete_created_root(os, ctx)) return failed;
     if (auto marked = write_mark(os, ctx, journal::MarkKind::rolled_back); !marked)
         return rollback_fault(marked.error(), FaultReason::journal_write_failed);

@@ -22,7 +22,7 @@ p::Result<std::vector<std::u16string>> split_relative(std::u16string_view rel) {
 }
 
 p::Result<ObjectProbe> resolve_relative(p::Os& os, std::u16string_view base,
-                                        std::u16string_view rel) {
+                                        std::u16string_view rel, PinnedFolders* pins) {
     auto components = split_relative(rel);
     if (!components) return std::unexpected(components.error());
     // A path the OS could not take is refused before the first probe, not
@@ -34,9 +34,10 @@ p::Result<ObjectProbe> resolve_relative(p::Os& os, std::u16string_view base,
     std::u16string path(base);
     for (size_t i = 0; i < components->size(); ++i) {
         path = p::join_path(path, (*components)[i]);
-        auto probe = probe_path(os, path);
+        const bool last = i + 1 == components->size();
+        auto probe = last ? probe_path(os, path) : probe_folder(os, path, pins);
         if (!probe) return std::unexpected(probe.error());
-        if (i + 1 == components->size()) return *probe;
+        if (last) return *probe;
         if (probe->kind != ObjectKind::directory) return ObjectProbe{};
     }
     return ObjectProbe{};  // not reached: there is at least one component

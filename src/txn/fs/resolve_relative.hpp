@@ -8,6 +8,7 @@
 
 #include "platform/os.hpp"
 #include "txn/fs/identity_types.hpp"
+#include "txn/fs/pinned_folders.hpp"
 
 namespace holvar::txn::fs {
 
@@ -19,7 +20,9 @@ platform::Result<std::vector<std::u16string>> split_relative(std::u16string_view
 
 // The probe of base\rel. Every intermediate component must be a plain
 // directory; otherwise the whole path is absent and nothing further is probed.
+// The intermediate folders go through `pins` when given.
 platform::Result<ObjectProbe> resolve_relative(platform::Os& os, std::u16string_view base,
-                                               std::u16string_view rel);
+                                               std::u16string_view rel,
+                                               PinnedFolders* pins = nullptr);
 
 }  // namespace holvar::txn::fs

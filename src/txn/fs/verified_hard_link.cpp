@@ -27,7 +27,8 @@ p::Status create_verified_hard_link(p::Os& os, std::u16string_view existing,
     if (!handle) return std::unexpected(handle.error());
     auto identity = read_identity(os, *handle);
     if (!identity) return std::unexpected(identity.error());
-    if (auto verified = verify_handle(os, *handle, identity->kind, identity->id, link); !verified)
+    if (auto verified = verify_handle(os, *handle, *identity, identity->kind, identity->id, link);
+        !verified)
         return verified;
     if (auto deleted = delete_by_handle(os, *handle); !deleted) return deleted;
     return p::foreign_identity();

@@ -12,10 +12,17 @@ p::Status verify_handle(p::Os& os, const p::Handle& handle, ObjectKind expected_
     if (expected_kind == ObjectKind::absent) return p::foreign_identity();
     auto identity = read_identity(os, handle);
     if (!identity) return std::unexpected(identity.error());
-    if (identity->kind != expected_kind) return p::foreign_identity();
+    return verify_handle(os, handle, *identity, expected_kind, expected_file_id, expected_path);
+}
+
+p::Status verify_handle(p::Os& os, const p::Handle& handle, const ObjectIdentity& read,
+                        ObjectKind expected_kind, const FileId& expected_file_id,
+                        std::u16string_view expected_path) {
+    if (expected_kind == ObjectKind::absent) return p::foreign_identity();
+    if (read.kind != expected_kind) return p::foreign_identity();
     // A directory is bound by its path alone: the plan may have seen it under
     // another id (recreated by hand), and the path check below pins it.
-    if (expected_kind != ObjectKind::directory && identity->id != expected_file_id)
+    if (expected_kind != ObjectKind::directory && read.id != expected_file_id)
         return p::foreign_identity();
 
     // Flags 0: the normalised name with the DOS volume name ("\\?\C:\...").

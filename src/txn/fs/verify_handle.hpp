@@ -6,6 +6,7 @@
 
 #include "platform/os.hpp"
 #include "txn/fs/identity_types.hpp"
+#include "txn/fs/object_identity.hpp"
 
 namespace holvar::txn::fs {
 
@@ -17,5 +18,12 @@ namespace holvar::txn::fs {
 platform::Status verify_handle(platform::Os& os, const platform::Handle& handle,
                                ObjectKind expected_kind, const FileId& expected_file_id,
                                std::u16string_view expected_path);
+
+// The same for a handle whose identity the caller has just read through it
+// (`read`): an open handle's object keeps its id, so only the path is asked
+// of the system again.
+platform::Status verify_handle(platform::Os& os, const platform::Handle& handle,
+                               const ObjectIdentity& read, ObjectKind expected_kind,
+                               const FileId& expected_file_id, std::u16string_view expected_path);
 
 }  // namespace holvar::txn::fs

@@ -1,6 +1,7 @@
 #include "txn/journal/journal_store.hpp"
 
 #include <span>
+#include <vector>
 
 #include "platform/win_path.hpp"
 #include "txn/fs/durable_write.hpp"
@@ -48,16 +49,27 @@ pf::Result<std::string> read_whole_file(pf::Os& os, const std::u16string& path) 
     auto h = os.files.create_file(path, pf::GENERIC_READ, pf::FILE_SHARE_READ, pf::OPEN_EXISTING,
                                   pf::FILE_FLAG_OPEN_REPARSE_POINT);
     if (!h) return std::unexpected(h.error());
-    std::string bytes;
+    // Each read lands in a chunk of its own and the chunks are joined once at
+    // the end: one string grown read by read would, while it moves, hold up
+    // to three times the file, and the journal of a large runtime is large.
+    std::vector<std::string> chunks;
+    size_t used = 0;
     for (;;) {
-        size_t used = bytes.size();
         if (used > max_journal_bytes) return pf::invalid_data("journal too large");
-        bytes.resize(used + read_chunk);
+        std::string chunk(read_chunk, '\0');
         auto got = os.files.read_file(
-            *h, std::span<uint8_t>(reinterpret_cast<uint8_t*>(bytes.data()) + used, read_chunk));
+            *h, std::span<uint8_t>(reinterpret_cast<uint8_t*>(chunk.data()), read_chunk));
         if (!got) return std::unexpected(got.error());
-        bytes.resize(used + *got);
         if (*got == 0) break;
+        chunk.resize(*got);
+        used += *got;
+        chunks.push_back(std::move(chunk));
+    }
+    std::string bytes;
+    bytes.reserve(used);
+    for (std::string& chunk : chunks) {
+        bytes += chunk;
+        std::string().swap(chunk);
     }
     return bytes;
 }

@@ -53,7 +53,7 @@ pf::Result<TreeEntry> open_entry(pf::Os& os, const std::u16string& path,
     auto identity = fs::read_identity(os, *h);
     if (!identity) return std::unexpected(identity.error());
     fs::ObjectKind listed_kind = fs::kind_from_attributes(listed.file_attributes);
-    if (auto ok = fs::verify_handle(os, *h, listed_kind, identity->id, path); !ok) {
+    if (auto ok = fs::verify_handle(os, *h, *identity, listed_kind, identity->id, path); !ok) {
         return std::unexpected(ok.error());
     }
     return TreeEntry{entry_kind(identity->kind), identity->id};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/os.hpp"
+#include "txn/fs/pinned_folders.hpp"
 #include "txn/journal/journal.hpp"
 #include "txn/tree/tree_layout.hpp"
 
@@ -18,7 +19,9 @@ namespace holvar::txn::tree {
 //          POSIX rename, so the target path is never empty.
 // Fails with "foreign_identity" when the target or the rollback slot holds an
 // unexpected object, or with the error of the primitive that failed; every
-// object is then at its old or its new place.
-platform::Status apply_op(platform::Os& os, const TreeLayout& layout, const journal::Op& op);
+// object is then at its old or its new place. A run of operations passes
+// the same `pins` to each, so that the folders they share are read once.
+platform::Status apply_op(platform::Os& os, const TreeLayout& layout, const journal::Op& op,
+                          fs::PinnedFolders* pins = nullptr);
 
 }  // namespace holvar::txn::tree

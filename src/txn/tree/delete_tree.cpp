@@ -111,7 +111,7 @@ class TreeDeleter {
     p::Status verify_entry(const p::Handle& h, const std::u16string& path, ObjectKind listed) {
         auto identity = fs::read_identity(os_, h);
         if (!identity) return std::unexpected(identity.error());
-        return fs::verify_handle(os_, h, listed, identity->id, path);
+        return fs::verify_handle(os_, h, *identity, listed, identity->id, path);
     }
 
     void enter_directory(Components rel, std::u16string path) {

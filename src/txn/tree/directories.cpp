@@ -10,11 +10,11 @@ namespace p = platform;
 using fs::ObjectKind;
 
 p::Status ensure_directories(p::Os& os, std::u16string_view base,
-                             std::span<const std::u16string> components) {
+                             std::span<const std::u16string> components, fs::PinnedFolders* pins) {
     std::u16string path(base);
     for (const std::u16string& c : components) {
         path = p::join_path(path, c);
-        auto probe = fs::probe_path(os, path);
+        auto probe = fs::probe_folder(os, path, pins);
         if (!probe) return std::unexpected(probe.error());
         if (probe->kind == ObjectKind::directory) continue;
         if (probe->kind != ObjectKind::absent) return p::foreign_identity();
@@ -26,11 +26,12 @@ p::Status ensure_directories(p::Os& os, std::u16string_view base,
 }
 
 p::Status require_plain_parents(p::Os& os, std::u16string_view base,
-                                std::span<const std::u16string> components) {
+                                std::span<const std::u16string> components,
+                                fs::PinnedFolders* pins) {
     std::u16string path(base);
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         path = p::join_path(path, components[i]);
-        auto probe = fs::probe_path(os, path);
+        auto probe = fs::probe_folder(os, path, pins);
         if (!probe) return std::unexpected(probe.error());
         if (probe->kind != ObjectKind::directory) return p::foreign_identity();
     }

@@ -9,20 +9,25 @@
 #include <vector>
 
 #include "platform/os.hpp"
+#include "txn/fs/pinned_folders.hpp"
 
 namespace holvar::txn::tree {
 
 // base\c1, base\c1\c2, ... each made a directory: an existing plain directory
 // is kept, a missing one is created (default security, inherited from its
-// parent), anything else fails with "foreign_identity".
+// parent), anything else fails with "foreign_identity". Existing folders are
+// read through `pins` when given.
 platform::Status ensure_directories(platform::Os& os, std::u16string_view base,
-                                    std::span<const std::u16string> components);
+                                    std::span<const std::u16string> components,
+                                    fs::PinnedFolders* pins = nullptr);
 
 // Every proper ancestor of base\components below base is a plain directory,
 // so that a name created at the end of the path lands under base. Nothing to
 // check for a single component. Fails with "foreign_identity" otherwise.
+// The folders are read through `pins` when given.
 platform::Status require_plain_parents(platform::Os& os, std::u16string_view base,
-                                       std::span<const std::u16string> components);
+                                       std::span<const std::u16string> components,
+                                       fs::PinnedFolders* pins = nullptr);
 
 // What a directory lists, without "." and "..": FindFirstFileExW on dir\*;
 // a listing with no match at all is empty.

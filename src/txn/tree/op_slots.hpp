@@ -5,6 +5,7 @@
 
 #include "platform/os.hpp"
 #include "txn/fs/identity_types.hpp"
+#include "txn/fs/pinned_folders.hpp"
 #include "txn/journal/journal.hpp"
 #include "txn/tree/tree_layout.hpp"
 
@@ -18,11 +19,14 @@ struct OpSlots {
 // T, and R for the operation kinds that use a rollback slot; an add or mkdir
 // never has one, so R reads absent for them without a probe.
 platform::Result<OpSlots> read_op_slots(platform::Os& os, const TreeLayout& layout,
-                                        const journal::Op& op);
+                                        const journal::Op& op, fs::PinnedFolders* pins = nullptr);
 
+// The folders on the way are read through `pins` when given.
 platform::Result<fs::ObjectProbe> read_target(platform::Os& os, const TreeLayout& layout,
-                                              const journal::Op& op);
+                                              const journal::Op& op,
+                                              fs::PinnedFolders* pins = nullptr);
 platform::Result<fs::ObjectProbe> read_slot(platform::Os& os, const TreeLayout& layout,
-                                            const journal::Op& op);
+                                            const journal::Op& op,
+                                            fs::PinnedFolders* pins = nullptr);
 
 }  // namespace holvar::txn::tree

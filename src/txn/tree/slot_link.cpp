@@ -20,12 +20,13 @@ p::Status link_verified(p::Os& os, std::u16string_view existing, const fs::FileI
     return fs::create_verified_hard_link(os, existing, link, id);
 }
 
-p::Status ensure_slot_parents(p::Os& os, const TreeLayout& layout, const OpPaths& paths) {
+p::Status ensure_slot_parents(p::Os& os, const TreeLayout& layout, const OpPaths& paths,
+                              fs::PinnedFolders* pins) {
     std::vector<std::u16string> folders;
     folders.reserve(paths.components.size());
     folders.emplace_back(kRollbackFolder);
     folders.insert(folders.end(), paths.components.begin(), paths.components.end() - 1);
-    return ensure_directories(os, layout.stage, folders);
+    return ensure_directories(os, layout.stage, folders, pins);
 }
 
 }  // namespace holvar::txn::tree

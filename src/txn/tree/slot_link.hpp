@@ -6,6 +6,7 @@
 
 #include "platform/os.hpp"
 #include "txn/fs/identity_types.hpp"
+#include "txn/fs/pinned_folders.hpp"
 #include "txn/tree/tree_layout.hpp"
 
 namespace holvar::txn::tree {
@@ -16,8 +17,9 @@ namespace holvar::txn::tree {
 platform::Status link_verified(platform::Os& os, std::u16string_view existing, const fs::FileId& id,
                                std::u16string_view link);
 
-// The rollback folder and the folders above an operation's rollback slot.
+// The rollback folder and the folders above an operation's rollback slot
+// (existing ones read through `pins` when given).
 platform::Status ensure_slot_parents(platform::Os& os, const TreeLayout& layout,
-                                     const OpPaths& paths);
+                                     const OpPaths& paths, fs::PinnedFolders* pins = nullptr);
 
 }  // namespace holvar::txn::tree

@@ -26,7 +26,8 @@ p::Status move_entry_to_trash(p::Os& os, const TreeLayout& layout, uint32_t seq,
     if (!handle) return std::unexpected(handle.error());
     auto identity = fs::read_identity(os, *handle);
     if (!identity) return std::unexpected(identity.error());
-    if (auto ok = fs::verify_handle(os, *handle, identity->kind, identity->id, entry); !ok)
+    if (auto ok = fs::verify_handle(os, *handle, *identity, identity->kind, identity->id, entry);
+        !ok)
         return ok;
     constexpr uint64_t last = std::numeric_limits<uint64_t>::max();
     while (true) {

@@ -47,9 +47,10 @@ p::Status undo_linked(p::Os& os, const OpPaths& paths, const ObjectProbe& r) {
 }
 
 p::Status undo_retired(p::Os& os, const TreeLayout& layout, const OpPaths& paths,
-                       const ObjectProbe& r) {
+                       const ObjectProbe& r, fs::PinnedFolders* pins) {
     // T read absent: make sure that is not because a folder above it became a link.
-    if (auto plain = require_plain_parents(os, layout.root, paths.components); !plain) return plain;
+    if (auto plain = require_plain_parents(os, layout.root, paths.components, pins); !plain)
+        return plain;
     return fs::verified_rename(os, paths.slot, paths.target, r.kind, r.id, false);
 }
 
@@ -67,10 +68,10 @@ struct Classified {
 };
 
 p::Result<Classified> classify(p::Os& os, const TreeLayout& layout, const Op& op,
-                               const RetiredIndex& retires) {
+                               const RetiredIndex& retires, fs::PinnedFolders* pins) {
     auto paths = op_paths(layout, op);
     if (!paths) return std::unexpected(paths.error());
-    auto slots = read_op_slots(os, layout, op);
+    auto slots = read_op_slots(os, layout, op, pins);
     if (!slots) return std::unexpected(slots.error());
     OpState state = classify_op(op, slots->target, slots->slot, retires.retired_here(op));
     return Classified{std::move(*paths), *slots, state};
@@ -79,14 +80,15 @@ p::Result<Classified> classify(p::Os& os, const TreeLayout& layout, const Op& op
 }  // namespace
 
 p::Result<OpState> read_op_state(p::Os& os, const TreeLayout& layout, const Op& op,
-                                 const RetiredIndex& retires) {
-    auto c = classify(os, layout, op, retires);
+                                 const RetiredIndex& retires, fs::PinnedFolders* pins) {
+    auto c = classify(os, layout, op, retires, pins);
     if (!c) return std::unexpected(c.error());
     return c->state;
 }
 
-p::Status undo_op(p::Os& os, const TreeLayout& layout, const Op& op, const RetiredIndex& retires) {
-    auto c = classify(os, layout, op, retires);
+p::Status undo_op(p::Os& os, const TreeLayout& layout, const Op& op, const RetiredIndex& retires,
+                  fs::PinnedFolders* pins) {
+    auto c = classify(os, layout, op, retires, pins);
     if (!c) return std::unexpected(c.error());
     const ObjectProbe& t = c->slots.target;
     const ObjectProbe& r = c->slots.slot;
@@ -98,10 +100,11 @@ p::Status undo_op(p::Os& os, const TreeLayout& layout, const Op& op, const Retir
         case OpState::untouched:
             return {};
         case OpState::retired:
-            return undo_retired(os, layout, c->paths, r);
+            return undo_retired(os, layout, c->paths, r, pins);
         case OpState::added:
             return undo_added(os, layout, op, c->paths, t);
         case OpState::created:
+            if (pins != nullptr) pins->release(c->paths.target);
             return undo_created_directory(os, layout, op.seq, c->paths.target);
         case OpState::foreign:
             break;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/os.hpp"
+#include "txn/fs/pinned_folders.hpp"
 #include "txn/journal/journal.hpp"
 #include "txn/tree/op_state.hpp"
 #include "txn/tree/retired_index.hpp"
@@ -21,13 +22,16 @@ namespace holvar::txn::tree {
 //   created:   everything inside moves to trash\dir-<seq>-<n>, then the
 //              empty directory is deleted;
 //   untouched: nothing; foreign: "foreign_identity".
-// Every object is verified by handle before it moves.
+// Every object is verified by handle before it moves. A run of undos passes
+// the same `pins` to each (folders read once); a created directory's pin is
+// let go before the directory is deleted.
 platform::Status undo_op(platform::Os& os, const TreeLayout& layout, const journal::Op& op,
-                         const RetiredIndex& retires);
+                         const RetiredIndex& retires, fs::PinnedFolders* pins = nullptr);
 
 // The state undo_op would act on (what the rollback's classification pass reads).
 platform::Result<OpState> read_op_state(platform::Os& os, const TreeLayout& layout,
-                                        const journal::Op& op, const RetiredIndex& retires);
+                                        const journal::Op& op, const RetiredIndex& retires,
+                                        fs::PinnedFolders* pins = nullptr);
 
 // The undo of a created directory alone (the directory at `target`, which
 // the operation `seq` created).
