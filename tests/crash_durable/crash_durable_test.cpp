@@ -119,7 +119,11 @@ class CrashDurable : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(CrashDurable, EveryCrashLeavesTheOldOrTheNewFile) {
     size_t images = 0;
-    auto torn = explore(write_file_atomically, GetParam(), &images);
+    auto torn = explore(
+        [](platform::Os& os, const std::u16string& path, std::span<const uint8_t> bytes) {
+            return write_file_atomically(os, path, bytes);
+        },
+        GetParam(), &images);
     EXPECT_FALSE(torn.has_value()) << *torn;
     EXPECT_GT(images, 40u);
 }

@@ -16,6 +16,8 @@ inline constexpr int kExitRefused = 1;
 inline constexpr int kExitUsage = 2;
 // `run --crash-after N`: the simulated power cut struck; the engine has no exit code.
 inline constexpr int kExitCrashed = 3;
+// `explore`: some explored state broke the engine's promise.
+inline constexpr int kExitViolations = 4;
 
 struct ToolError {
     int exit_code = kExitUsage;

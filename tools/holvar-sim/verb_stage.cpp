@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "demo_payloads.hpp"
@@ -14,6 +12,7 @@
 #include "machine_file.hpp"
 #include "platform/win_path.hpp"
 #include "printing.hpp"
+#include "staging.hpp"
 #include "verb_support.hpp"
 #include "verbs.hpp"
 #include "wtf8.hpp"
@@ -36,75 +35,6 @@ bool is_hex32(const std::string& text) {
     return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
            });
-}
-
-ToolResult<std::vector<uint8_t>> read_real_file(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return usage("cannot read " + file.string());
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad()) return usage("cannot read " + file.string());
-    return bytes;
-}
-
-// Copies a real folder into the machine, in name order so that file ids come
-// out the same on every run. Links in the real folder are refused, not followed.
-ToolResult<void> copy_folder(sim::Machine& machine, const fs::path& from,
-                             const std::u16string& to) {
-    std::error_code ec;
-    std::vector<fs::directory_entry> entries;
-    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
-        entries.push_back(*it);
-    }
-    if (ec) return usage("cannot list " + from.string() + ": " + ec.message());
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return a.path().filename() < b.path().filename();
-    });
-    for (const auto& entry : entries) {
-        const auto name = wide_arg(entry.path().filename().string(), "payload name");
-        if (!name) return std::unexpected(name.error());
-        const std::u16string target = platform::join_path(to, *name);
-        const auto status = entry.symlink_status(ec);
-        if (ec) return usage("cannot read " + entry.path().string() + ": " + ec.message());
-        if (fs::is_symlink(status)) {
-            return usage("payload holds a symbolic link: " + entry.path().string());
-        }
-        if (fs::is_directory(status)) {
-            if (auto made = machine.make_directory(target, administrators_sid()); !made) {
-                return machine_refused("cannot create", target, made.error());
-            }
-            if (auto copied = copy_folder(machine, entry.path(), target); !copied) return copied;
-        } else if (fs::is_regular_file(status)) {
-            auto bytes = read_real_file(entry.path());
-            if (!bytes) return std::unexpected(bytes.error());
-            if (auto made = machine.write_file(target, *bytes, administrators_sid()); !made) {
-                return machine_refused("cannot write", target, made.error());
-            }
-        } else {
-            return usage("payload holds something that is neither file nor folder: " +
-                         entry.path().string());
-        }
-    }
-    return {};
-}
-
-// Writes a demo payload into the machine, each folder created as its first
-// file needs it, so that file ids come out the same on every run.
-ToolResult<void> write_demo_payload(sim::Machine& machine, const std::vector<DemoFile>& files,
-                                    const std::u16string& to) {
-    for (const DemoFile& file : files) {
-        const std::u16string target =
-            platform::join_path(to, std::u16string(file.path.begin(), file.path.end()));
-        if (auto made =
-                make_directories(machine, *platform::parent_path(target), administrators_sid());
-            !made) {
-            return made;
-        }
-        if (auto written = machine.write_file(target, file.bytes, administrators_sid()); !written) {
-            return machine_refused("cannot write", target, written.error());
-        }
-    }
-    return {};
 }
 
 std::string demo_names() {
@@ -136,50 +66,21 @@ ToolResult<int> verb_stage(const VerbArgs& args) {
         if (!demo)
             return usage("unknown demo payload '" + *demo_name + "' (one of " + demo_names() + ")");
     }
-    const auto parent = platform::parent_path(*root);
-    if (!parent) return usage("--root has no parent directory");
-
     const std::string& file = args.positionals[0];
     auto machine = load_machine(file);
     if (!machine) return std::unexpected(machine.error());
     sim::Machine& m = **machine;
 
-    const std::u16string stage =
-        platform::join_path(*parent, u".Holvar-upgrade-" + *wide_arg(txid, "--txid"));
-    const std::u16string payload = platform::join_path(stage, u"payload");
-    const std::u16string engine = platform::join_path(stage, kEngineFileName);
-    const std::u16string diagnostics = platform::join_path(*parent, u"Holvar-Install-Diagnostics");
-
-    if (m.exists(stage))
-        return refused("the stage directory exists already: " + utf16_to_wtf8(stage));
-    if (auto made = make_directories(m, *parent, administrators_sid()); !made) {
-        return std::unexpected(made.error());
-    }
-    for (const auto& dir : {stage, payload}) {
-        if (auto made = m.make_directory(dir, administrators_sid()); !made) {
-            return machine_refused("cannot create", dir, made.error());
-        }
-    }
-    if (payload_dir) {
-        if (auto copied = copy_folder(m, *payload_dir, payload); !copied) {
-            return std::unexpected(copied.error());
-        }
-    }
-    if (demo) {
-        if (auto written = write_demo_payload(m, *demo, payload); !written) {
-            return std::unexpected(written.error());
-        }
-    }
-    if (auto written = m.write_file(engine, engine_image_bytes(), administrators_sid()); !written) {
-        return machine_refused("cannot write", engine, written.error());
-    }
-    // The diagnostics directory is shared by every transaction beside this
-    // root: one that exists already is left exactly as it is.
-    if (!m.exists(diagnostics)) {
-        if (auto made = m.make_directory(diagnostics, administrators_sid()); !made) {
-            return machine_refused("cannot create", diagnostics, made.error());
-        }
-    }
+    std::optional<PayloadSource> source;
+    if (payload_dir) source = PayloadSource{*payload_dir, std::nullopt};
+    if (demo) source = PayloadSource{std::nullopt, *demo};
+    // Without a payload the stage still has its (empty) payload folder.
+    if (!source) source = PayloadSource{};
+    const auto staged = stage_transaction(m, *root, txid, source);
+    if (!staged) return std::unexpected(staged.error());
+    const std::u16string& stage = staged->stage;
+    const std::u16string& engine = staged->engine;
+    const std::u16string& diagnostics = staged->diagnostics;
     if (auto saved = save_machine(m, file); !saved) return std::unexpected(saved.error());
 
     print_line("txid " + txid);

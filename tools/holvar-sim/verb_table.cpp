@@ -5,7 +5,7 @@
 namespace holvar::simtool {
 
 std::span<const Verb> verb_table() {
-    static const std::array<Verb, 17> table{{
+    static const std::array<Verb, 18> table{{
         {"init",
          "MACHINE [--force]",
          "create a fresh machine file (C: on NTFS, the usual system folders)",
@@ -101,6 +101,21 @@ std::span<const Verb> verb_table() {
          "exit code 2 for a damaged or foreign file",
          {1, {"--machine"}, {}, false},
          verb_explain},
+        {"explore",
+         "MACHINE --root WINPATH --from DIR|DEMO --to DIR|DEMO [--seed N] [--crash-points N] "
+         "[--cut-points N] [--recovery-crash-points N] [--fault-points N] [--stop-after N]",
+         "on a copy of the machine, install --from, then walk the upgrade to --to and the "
+         "removal through power cuts at every mutating call (and in --recover) and every "
+         "platform call failed; prints the states explored, the outcomes and every violation "
+         "(crash point, call, diff); exits 4 when a state broke the promise (the budgets sample "
+         "that many points with --seed, 0 or none: all, but a recovery is cut at 2 points unless "
+         "told; --stop-after: end a walk after N violations)",
+         {1,
+          {"--root", "--from", "--to", "--seed", "--crash-points", "--cut-points",
+           "--recovery-crash-points", "--fault-points", "--stop-after"},
+          {},
+          false},
+         verb_explore},
     }};
     return table;
 }

@@ -40,5 +40,6 @@ ToolResult<int> verb_chown(const VerbArgs& args);
 ToolResult<int> verb_junction(const VerbArgs& args);
 ToolResult<int> verb_rm(const VerbArgs& args);
 ToolResult<int> verb_explain(const VerbArgs& args);
+ToolResult<int> verb_explore(const VerbArgs& args);
 
 }  // namespace holvar::simtool

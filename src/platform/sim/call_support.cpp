@@ -6,7 +6,7 @@
 namespace holvar::sim {
 
 std::optional<platform::Error> begin_call(Machine::State& s, std::string_view name) {
-    if (s.frozen) throw CrashInjected{s.mutating_calls};
+    if (s.frozen) throw CrashInjected{s.mutating_calls, std::string(s.current_call)};
     ++s.boundary_calls;
     for (auto it = s.stalls.begin(); it != s.stalls.end(); ++it) {
         if (it->call_name != name) continue;
@@ -15,9 +15,13 @@ std::optional<platform::Error> begin_call(Machine::State& s, std::string_view na
         advance_clock_to(s, s.clock + d);  // a bounded task's clock stops at its bound
         break;
     }
+    s.current_call = name;
+    if (s.call_names) s.call_names->emplace_back(name);
     for (auto it = s.faults.begin(); it != s.faults.end(); ++it) {
-        bool by_index = it->call_index && *it->call_index == s.boundary_calls &&
-                        (it->call_name.empty() || it->call_name == name);
+        const bool name_fits = it->call_name.empty() || it->call_name == name;
+        bool by_index =
+            it->call_index && name_fits &&
+            (it->once ? *it->call_index == s.boundary_calls : *it->call_index <= s.boundary_calls);
         bool by_name = !it->call_index && !it->call_name.empty() && it->call_name == name;
         if (!by_index && !by_name) continue;
         platform::Error e{platform::ErrorKind::win32, it->win32, "win32"};
@@ -32,7 +36,7 @@ void mutated(Machine::State& s) {
     if (s.crash_at != 0 && s.mutating_calls == s.crash_at) {
         s.crash_at = 0;
         s.frozen = true;
-        throw CrashInjected{s.mutating_calls};
+        throw CrashInjected{s.mutating_calls, std::string(s.current_call)};
     }
 }
 

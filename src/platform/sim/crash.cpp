@@ -90,6 +90,9 @@ void Machine::add_fault(const FaultRule& rule) {
 void Machine::clear_faults() {
     state_->faults.clear();
 }
+void Machine::record_call_names(std::vector<std::string>* names) {
+    state_->call_names = names;
+}
 void Machine::add_stall(const StallRule& rule) {
     state_->stalls.push_back(rule);
 }

@@ -115,6 +115,12 @@ NodeInfo info_of(const Machine::State& s, NodeId id, const std::u16string& name)
 Machine::Machine() : state_(std::make_unique<State>()) {}
 Machine::~Machine() = default;
 
+std::unique_ptr<Machine> Machine::clone() const {
+    std::unique_ptr<Machine> copy(new Machine());
+    *copy->state_ = *state_;
+    return copy;
+}
+
 std::unique_ptr<Machine> Machine::fresh() {
     std::unique_ptr<Machine> m(new Machine());
     State& s = *m->state_;

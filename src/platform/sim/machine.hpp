@@ -62,6 +62,7 @@ struct VolumeSpec {
 // the machine for its crash image.
 struct CrashInjected {
     uint64_t call_index = 0;
+    std::string call;  // the name of the boundary call it struck in
 };
 
 // How the crash image treats what was not yet durable.
@@ -76,6 +77,9 @@ struct CrashCut {
 
 // A call that fails on purpose: the K-th boundary call overall, or every call
 // whose name matches (e.g. "flush_file_buffers"), with the given Win32 error.
+// With both an index and `once` false, every call of that name (any name when
+// empty) from the K-th on fails: what a disk or a driver that keeps refusing
+// does from some moment on.
 struct FaultRule {
     std::optional<uint64_t> call_index;
     std::string call_name;  // empty = any
@@ -105,6 +109,10 @@ class Machine {
     Status save(const std::filesystem::path& file) const;
     std::string to_json() const;
     static Result<std::unique_ptr<Machine>> from_json(const std::string& text);
+    // An independent copy of the whole machine as it is now, live state and
+    // counters included: an explorer builds a scenario once and walks every
+    // crash point from copies of it.
+    std::unique_ptr<Machine> clone() const;
 
     ~Machine();
     Machine(const Machine&) = delete;
@@ -161,6 +169,9 @@ class Machine {
     void crash(const CrashCut& cut = {});
     void add_fault(const FaultRule& rule);
     void clear_faults();
+    // The name of every boundary call from now on is appended to `names`
+    // (none: stop); the pointer must outlive the recording.
+    void record_call_names(std::vector<std::string>* names);
     // Calls that block for a while (a slow identity check, a hung driver).
     // Clock::run_bounded(task, limit) of a process runs the task at once, on
     // the caller's thread; the virtual time the task spends (its stalls, waits

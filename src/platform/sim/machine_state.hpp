@@ -244,8 +244,10 @@ struct Machine::State {
     // Injection and counting.
     uint64_t boundary_calls = 0;
     uint64_t mutating_calls = 0;
-    uint64_t crash_at = 0;  // absolute mutating-call number that crashes; 0 = none
-    bool frozen = false;    // a crash fired; the run is unwinding
+    uint64_t crash_at = 0;          // absolute mutating-call number that crashes; 0 = none
+    bool frozen = false;            // a crash fired; the run is unwinding
+    std::string_view current_call;  // the boundary call being made
+    std::vector<std::string>* call_names = nullptr;  // when recording them
     std::vector<FaultRule> faults;
     std::vector<StallRule> stalls;
 };

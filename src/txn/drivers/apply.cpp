@@ -97,9 +97,14 @@ class ApplyRun {
         return std::nullopt;
     }
 
+    // The placed runtime is on disk before the service is pointed at it: the
+    // service's configuration outlives a power cut at once, and a restart
+    // must not start it from a root whose placement is still half on disk.
     StepResult configure() {
         if (!p::is_valid_utf16(ctx_.root))
             return plain_fault(Phase::configure, FaultReason::unsafe_object);
+        if (auto flushed = fs::flush_volume(os_, ctx_.root); !flushed)
+            return fault_of(flushed.error(), Phase::configure, FaultReason::volume_flush_failed);
         if (auto applied = scm::scm_apply(os_, scm::desired_scm_config(ctx_.root)); !applied)
             return fault_of(applied.error(), Phase::configure, FaultReason::scm_error);
         if (auto marked = write_mark(os_, ctx_, MarkKind::configured); !marked)

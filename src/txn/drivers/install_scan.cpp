@@ -176,21 +176,32 @@ Scan write_journal(p::Os& os, TransactionContext& ctx, const scm::ScmSnapshot& s
 
 // A root this run created and could not record is deleted again at once: no
 // journal would ever name it for a rollback.
-void delete_unrecorded_root(p::Os& os, const std::u16string& root, const fs::FileId& id) {
+// When even its identity could not be read, the folder at the path is
+// deleted only while it is still a folder (not a link) and empty: the one
+// this run has just made, with nothing in it yet.
+void delete_unrecorded_root(p::Os& os, const std::u16string& root,
+                            const std::optional<fs::FileId>& id) {
     auto handle = fs::open_object(os, root, fs::kRenameDeleteAccess);
     if (!handle) return;
-    if (fs::verify_handle(os, *handle, ObjectKind::directory, id, root))
-        (void)fs::delete_by_handle(os, *handle);
+    if (id) {
+        if (!fs::verify_handle(os, *handle, ObjectKind::directory, *id, root)) return;
+    } else {
+        auto identity = fs::read_identity(os, *handle);
+        if (!identity || identity->kind != ObjectKind::directory) return;
+    }
+    (void)fs::delete_by_handle(os, *handle);  // a folder with entries is refused
 }
 
 Scan create_root(p::Os& os, TransactionContext& ctx) {
     if (!fs::create_protected_directory(os, ctx.root)) return refuse(FaultReason::unsafe_object);
     auto handle = fs::open_object(os, ctx.root, fs::kProbeAccess);
-    if (!handle) return refuse(FaultReason::unsafe_object);
-    auto identity = fs::read_identity(os, *handle);
-    handle->reset();
-    if (!identity || identity->kind != ObjectKind::directory)
+    auto identity = handle ? fs::read_identity(os, *handle)
+                           : p::Result<fs::ObjectIdentity>(std::unexpected(handle.error()));
+    if (handle) handle->reset();
+    if (!identity || identity->kind != ObjectKind::directory) {
+        delete_unrecorded_root(os, ctx.root, std::nullopt);
         return refuse(FaultReason::unsafe_object);
+    }
     if (!write_mark(os, ctx, journal::Mark::root_created(identity->id))) {
         delete_unrecorded_root(os, ctx.root, identity->id);
         return refuse(FaultReason::journal_write_failed);

@@ -13,6 +13,7 @@
 #include "txn/fs/trusted_directory.hpp"
 #include "txn/registry/registry.hpp"
 #include "txn/scm/scm.hpp"
+#include "txn/test_seam.hpp"
 
 namespace holvar::txn::drivers {
 
@@ -51,6 +52,11 @@ class RemovalRun {
         auto deleted = scm::scm_delete(os_);
         if (!deleted)
             return fault_of(deleted.error(), Phase::remove_service, FaultReason::scm_error);
+        if (seam::broken(seam::Breakage::mark_after_step)) {
+            if (auto marked = write_mark(os_, ctx_, MarkKind::planned); !marked)
+                return fault_of(marked.error(), Phase::remove_service,
+                                FaultReason::journal_write_failed);
+        }
         const MarkKind mark = *deleted == scm::DeleteResult::deleted
                                   ? MarkKind::service_deleted
                                   : MarkKind::service_delete_pending;
@@ -99,6 +105,9 @@ class RemovalRun {
         j.service_running_before = service_.running;
         j.options.purge_session_vault = purge_;
         ctx_.journal = std::move(j);
+        // "planned" is on disk before the service is touched: a crash from
+        // here on is finished or undone by --recover.
+        if (seam::broken(seam::Breakage::mark_after_step)) return std::nullopt;
         if (auto marked = write_mark(os_, ctx_, MarkKind::planned); !marked) {
             // No mark reached disk and nothing was changed: the run ends like
             // any refused one, with no service to put back.

@@ -7,8 +7,10 @@
 #include "txn/fs/object_identity.hpp"
 #include "txn/fs/open_modes.hpp"
 #include "txn/fs/retrying.hpp"
+#include "txn/fs/volume.hpp"
 #include "txn/quiesce/retire.hpp"
 #include "txn/scm/scm.hpp"
+#include "txn/test_seam.hpp"
 #include "txn/tree/directories.hpp"
 #include "txn/tree/op_state.hpp"
 #include "txn/tree/retired_index.hpp"
@@ -153,11 +155,16 @@ StepResult restore_service(p::Os& os, const TransactionContext& ctx) {
 // directory. One already gone counts as deleted (a crash may have come between
 // its deletion and the last mark). One that holds entries no operation of the
 // journal accounts for belongs in part to someone else: it stays, with them.
+//
+// A root that did not exist when the run began and that no "root_created"
+// mark names is the one this run made and could not record (its identity
+// could not be read): it goes too while it is an empty folder, as --recover
+// would delete it.
 StepResult delete_created_root(p::Os& os, const TransactionContext& ctx) {
     const journal::Mark* created = nullptr;
     for (const journal::Mark& mark : ctx.journal->marks)
         if (mark.kind == journal::MarkKind::root_created) created = &mark;
-    if (!created) return std::nullopt;
+    if (!created && ctx.journal->root.file_id) return std::nullopt;
     auto handle = fs::open_object(os, ctx.root, fs::kRenameDeleteAccess);
     if (!handle) {
         if (handle.error().is_win32(p::win32::file_not_found) ||
@@ -167,8 +174,11 @@ StepResult delete_created_root(p::Os& os, const TransactionContext& ctx) {
     }
     auto identity = fs::read_identity(os, *handle);
     if (!identity) return rollback_fault(identity.error(), FaultReason::foreign_identity);
-    if (!identity->probe().is(fs::ObjectKind::directory, created->root_id))
+    if (!created) {
+        if (identity->kind != fs::ObjectKind::directory) return std::nullopt;
+    } else if (!identity->probe().is(fs::ObjectKind::directory, created->root_id)) {
         return rollback_fault(FaultReason::foreign_identity);
+    }
     auto entries = tree::list_directory(os, ctx.root);
     if (!entries) return rollback_fault(entries.error(), FaultReason::unsafe_object);
     if (!entries->empty()) return std::nullopt;
@@ -185,7 +195,9 @@ StepResult rollback(p::Os& os, TransactionContext& ctx) {
         return rollback_fault(marked.error(), FaultReason::journal_write_failed);
 
     Undo undo(os, ctx);
-    auto touched = undo.settle_half_done();
+    auto touched = seam::broken(seam::Breakage::rollback_without_classification)
+                       ? std::expected<bool, Fault>(true)
+                       : undo.settle_half_done();
     if (!touched) return touched.error();
     // Nothing was placed: nothing of the new runtime can be running, and
     // whatever runs from the root (the client that made the quiesce fail)
@@ -198,6 +210,11 @@ StepResult rollback(p::Os& os, TransactionContext& ctx) {
     if (*touched) {
         if (StepResult failed = remove_generated_items(os, ctx)) return failed;
     }
+    // The old runtime is back on disk before the service is pointed at it
+    // again: the service's configuration outlives a power cut at once, and a
+    // restart must not start it from a root that is still half undone.
+    if (auto flushed = fs::flush_volume(os, ctx.root); !flushed)
+        return rollback_fault(flushed.error(), FaultReason::volume_flush_failed);
     if (StepResult failed = restore_service(os, ctx)) return failed;
     // The uninstaller goes back last, once the service is as it was.
     if (StepResult failed = undo.undo_in_reverse(true)) return failed;

@@ -65,7 +65,8 @@ Status write_all(Os& os, const Handle& h, std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-Status write_file_atomically(Os& os, const std::u16string& path, std::span<const uint8_t> bytes) {
+Status write_file_atomically(Os& os, const std::u16string& path, std::span<const uint8_t> bytes,
+                             bool flush_before_rename) {
     const std::u16string tmp = path + u".tmp";
     Result<uint32_t> disposition = clear_temporary_name(os, tmp);
     if (!disposition) return std::unexpected(disposition.error());
@@ -82,8 +83,10 @@ Status write_file_atomically(Os& os, const std::u16string& path, std::span<const
         Status written = write_all(os, *file, bytes);
         if (!written) return written;
         // The bytes reach disk before the name moves over the target.
-        Status flushed = os.files.flush_file_buffers(*file);
-        if (!flushed) return flushed;
+        if (flush_before_rename) {
+            Status flushed = os.files.flush_file_buffers(*file);
+            if (!flushed) return flushed;
+        }
     }
     return os.files.move_file_ex(tmp, &path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }

@@ -10,7 +10,10 @@
 
 namespace holvar::txn::fs {
 
+// `flush_before_rename` is false only in the crash explorer's deliberately
+// broken engine, which shows what a missing flush costs.
 platform::Status write_file_atomically(platform::Os& os, const std::u16string& path,
-                                       std::span<const uint8_t> bytes);
+                                       std::span<const uint8_t> bytes,
+                                       bool flush_before_rename = true);
 
 }  // namespace holvar::txn::fs

@@ -6,6 +6,7 @@
 #include "platform/win_path.hpp"
 #include "txn/fs/durable_write.hpp"
 #include "txn/journal/journal_codec.hpp"
+#include "txn/test_seam.hpp"
 
 namespace holvar::txn::journal {
 
@@ -40,7 +41,8 @@ pf::Status persist(pf::Os& os, const std::u16string& stage_dir, const Journal& j
     if (auto encoded = encode_journal(journal, bytes); !encoded) return encoded;
     if (auto dir = create_directory_tree(os, journal_directory(stage_dir)); !dir) return dir;
     std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    return fs::write_file_atomically(os, journal_file(stage_dir), data);
+    const bool flush = !seam::broken(seam::Breakage::journal_rename_without_flush);
+    return fs::write_file_atomically(os, journal_file(stage_dir), data, flush);
 }
 
 // The whole file. A link named txn.json is not followed: its own (empty)

@@ -1,0 +1,106 @@
+// Faults the crash and fault explorer found in the drivers, each held here at
+// the instant it struck.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "install_machine.hpp"
+#include "platform/sim/machine_state.hpp"
+
+namespace holvar::drivers::testing {
+namespace {
+
+// The boundary call that opens the root just created (a folder made from a
+// security descriptor, then opened) in a fresh install's clean run; the next
+// one reads its identity.
+uint64_t root_read_back_call() {
+    InstallMachine m;
+    m.stage(kTx1, runtime_v1());
+    std::vector<std::string> names;
+    const uint64_t first = m.machine->boundary_calls();
+    m.machine->record_call_names(&names);
+    EXPECT_EQ(m.run(kTx1), 0);
+    m.machine->record_call_names(nullptr);
+    const std::vector<std::string> made = {"convert_sddl_to_security_descriptor",
+                                           "create_directory", "create_file"};
+    auto at = std::search(names.begin(), names.end(), made.begin(), made.end());
+    EXPECT_NE(at, names.end());
+    return first + static_cast<uint64_t>(at - names.begin()) + made.size();
+}
+
+struct RootReadFault {
+    const char* name;
+    uint64_t offset;  // 0: the open of the new root; 1: the read of its identity
+    bool once;
+    int exit_code;  // of the install; a later --recover ends every one
+};
+
+const RootReadFault kRootReadFaults[] = {
+    {"open_fails_once", 0, true, 10},
+    {"identity_read_fails_once", 1, true, 10},
+    {"identity_read_keeps_failing", 1, false, 20},
+};
+
+class NewRootUnreadable : public ::testing::TestWithParam<RootReadFault> {};
+
+// A root whose identity could not be read gets no "root_created" mark; the
+// install must still take it away (at once, or by the next --recover) rather
+// than leave an empty folder that neither installation has.
+TEST_P(NewRootUnreadable, LeavesNoRootBehind) {
+    const uint64_t at = root_read_back_call();
+    const RootReadFault& f = GetParam();
+    InstallMachine m;
+    MachineView before = m.view();
+    m.stage(kTx1, runtime_v1());
+    m.machine->add_fault(sim::FaultRule{
+        at + f.offset, f.offset == 0 ? "create_file" : "get_file_id_info", 5, f.once});
+    EXPECT_EQ(m.run(kTx1), f.exit_code) << m.report(kTx1).value_or("no report");
+    m.machine->clear_faults();
+    if (f.exit_code == 20) {
+        const int recovered = m.run(kTx1, u"--recover");
+        EXPECT_TRUE(recovered == 10 || recovered == 15) << recovered;
+    }
+    EXPECT_FALSE(m.machine->exists(kRoot));
+    EXPECT_EQ(m.view(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NewRootUnreadable, ::testing::ValuesIn(kRootReadFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The service's configuration outlives a power cut at once; the files do only
+// once flushed. Whenever the engine points the service at the root (the
+// install's configure, the rollback's restore), every metadata operation
+// before it is on disk, or a restart would start the service from a root
+// still half placed (or half undone) and no recovery could stop it again.
+struct ServiceChange {
+    const char* name;
+    std::optional<std::string> service;  // the v2 service: well-behaved, or failing verification
+    int exit_code;
+};
+
+const ServiceChange kServiceChanges[] = {
+    {"upgrade", std::nullopt, 0},
+    {"upgrade_rolled_back",
+     service_text("broken", R"({"replies":[{"protocol":2},{"protocol":2},{"protocol":2}]})"), 10},
+};
+
+class ServicePointedAtRoot : public ::testing::TestWithParam<ServiceChange> {};
+
+TEST_P(ServicePointedAtRoot, OnlyOnceTheRootIsOnDisk) {
+    InstallMachine m;
+    m.install(kTx1, runtime_v1());
+    m.stage(kTx2, runtime_v2(GetParam().service));
+    std::vector<size_t> unflushed;
+    m.machine->state().scm.on_call = [&](sim::Machine::State& s, std::string_view call) {
+        if (call == "change_service_config") unflushed.push_back(s.log.size());
+    };
+    EXPECT_EQ(m.run(kTx2), GetParam().exit_code) << m.report(kTx2).value_or("no report");
+    ASSERT_FALSE(unflushed.empty());
+    for (size_t pending : unflushed) EXPECT_EQ(pending, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ServicePointedAtRoot, ::testing::ValuesIn(kServiceChanges),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace holvar::drivers::testing

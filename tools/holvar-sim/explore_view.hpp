@@ -1,0 +1,41 @@
+// What the explorer holds a machine to: every object under the root (kind,
+// file id, contents), the service (configuration and run state), the
+// registry, and the names beside the root; and where every file of the
+// machine is, by file id.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.hpp"
+
+namespace holvar::simtool {
+
+struct MachineView {
+    std::map<std::u16string, std::string> tree;  // rel -> "kind id [contents]"
+    std::string service;                         // "absent" or configuration and run state
+    std::map<std::u16string, std::string> registry;
+    std::vector<std::u16string> parent;  // names beside the root, stage directories left out
+    friend bool operator==(const MachineView&, const MachineView&) = default;
+};
+
+// What the service makes under the root gets new ids in every run that
+// starts it: those items are compared by kind alone.
+MachineView view_of(const sim::Machine& machine, const std::u16string& root);
+
+// The lines on which two views differ, "-" for `expected`, "+" for `actual`,
+// at most `limit` of them.
+std::vector<std::string> view_diff(const MachineView& expected, const MachineView& actual,
+                                   size_t limit = 12);
+
+using FileId = std::array<uint8_t, 16>;
+
+// The ids of every file below each of `dirs` (links not followed).
+std::set<FileId> file_ids_below(const sim::Machine& machine,
+                                const std::vector<std::u16string>& dirs);
+
+}  // namespace holvar::simtool
