@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+
 #include "installer/entry.hpp"
 #include "platform/sim/machine_state.hpp"
 #include "platform/sim/security_model.hpp"
@@ -28,6 +30,10 @@ EngineRun run_engine_from_stage(sim::Machine& machine, const Transaction& txn,
     machine.arm_crash_after(0);
     machine.exit_process(pid, static_cast<uint32_t>(run.exit_code));
     return run;
+}
+
+void settle(sim::Machine& machine) {
+    machine.advance(std::chrono::seconds(5));
 }
 
 std::vector<std::u16string> recover_args(const Transaction& txn) {
@@ -65,11 +71,8 @@ ReportReading read_report(const sim::Machine& machine, const Transaction& txn,
     }
     r.outcome = doc["outcome"].get<std::string>();
     std::optional<int> bound;
-    for (uint8_t k = 0; k <= static_cast<uint8_t>(txn::outcome::OutcomeKind::remove_incomplete);
-         ++k) {
-        auto kind = static_cast<txn::outcome::OutcomeKind>(k);
-        if (txn::outcome::outcome_name(kind) == r.outcome) bound = txn::outcome::exit_code_of(kind);
-    }
+    if (auto kind = txn::outcome::outcome_named(r.outcome))
+        bound = txn::outcome::exit_code_of(*kind);
     const int reported = doc["exit_code"].get<int>();
     if (!bound)
         r.problem =

@@ -34,6 +34,9 @@ EngineRun run_engine_from_stage(sim::Machine& machine, const Transaction& txn,
                                 const std::vector<std::u16string>& args);
 std::vector<std::u16string> recover_args(const Transaction& txn);
 
+// Virtual time for a service the run started to come up.
+void settle(sim::Machine& machine);
+
 // What the report of `command` says, or why it is not a report the setup
 // program can read: missing, not JSON, a key missing, an outcome the contract
 // does not know, an exit code other than the outcome's or the process's.

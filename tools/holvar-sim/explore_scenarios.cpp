@@ -25,11 +25,6 @@ constexpr std::array<std::string_view, 7> kNames = {"fresh_install",
                                                     "removal",
                                                     "removal_with_held_file"};
 
-// A started service has had the time to come up.
-void settle(sim::Machine& m) {
-    m.advance(std::chrono::seconds(5));
-}
-
 PayloadSource demo(std::string_view name) {
     return PayloadSource{std::nullopt, demo_payload(name)};
 }

@@ -7,6 +7,7 @@
 
 #include "explore_view.hpp"
 #include "platform/sim/machine_state.hpp"
+#include "txn/outcome/outcome.hpp"
 
 namespace holvar::simtool {
 namespace {
@@ -17,11 +18,6 @@ using txn::journal::MarkKind;
 // sharing violation, a full disk, an I/O device error, and a parameter the
 // callee refuses.
 constexpr uint32_t kInjectedErrors[] = {5, 32, 112, 1117, 87};
-
-// A started service has had the time to come up.
-void settle(sim::Machine& m) {
-    m.advance(std::chrono::seconds(5));
-}
 
 enum class Expect { old_state, new_state, either, pending };
 
@@ -37,38 +33,10 @@ Expect expectation(const std::string& outcome) {
 }
 
 // The outcome an exit code stands for, when no report could be read.
-std::string outcome_of_code(int code, bool removal) {
-    switch (code) {
-        case 0:
-            return "committed";
-        case 5:
-            return "committed_finalize_pending";
-        case 10:
-            return "rolled_back";
-        case 11:
-            return "refused";
-        case 12:
-            return "busy";
-        case 13:
-            return "reboot_required";
-        case 14:
-            return "recovery_required";
-        case 15:
-            return "nothing_to_recover";
-        case 20:
-            return "recovery_pending";
-        case 21:
-            return "recovery_unsupported";
-        case 30:
-            return "removed";
-        case 31:
-            return "removed_reboot_pending";
-        case 32:
-            return "remove_incomplete";
-        default:
-            return removal ? "unknown removal exit code " + std::to_string(code)
-                           : "unknown exit code " + std::to_string(code);
-    }
+std::string outcome_of_code(int code) {
+    if (auto kind = txn::outcome::outcome_of_exit_code(code))
+        return std::string(txn::outcome::outcome_name(*kind));
+    return "unknown exit code " + std::to_string(code);
 }
 
 bool pending(int code) {
@@ -275,8 +243,8 @@ class Explorer {
         EngineRun second = run_engine_from_stage(m, s_.txn, recover_args(s_.txn));
         settle(m);
         if (second.exit_code != 15)
-            violation(where, call,
-                      "a second --recover ended " + outcome_of_code(second.exit_code, false), &m);
+            violation(where, call, "a second --recover ended " + outcome_of_code(second.exit_code),
+                      &m);
         else if (view_of(m, s_.txn.root) != settled)
             violation(where, call, "a second --recover changed the machine", &m);
     }
@@ -287,7 +255,7 @@ class Explorer {
         ReportReading report = read_report(m, s_.txn, command, code);
         if (report.problem.empty()) return report.outcome;
         if (report_required || !report.outcome.empty()) violation(where, call, report.problem, &m);
-        return outcome_of_code(code, s_.txn.removal);
+        return outcome_of_code(code);
     }
 
     // "old", "new" or "" (neither). A removal's end is compared after a

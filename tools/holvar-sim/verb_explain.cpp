@@ -267,12 +267,7 @@ ToolResult<int> explain_report(const nlohmann::json& report, const std::string& 
         !exit->is_number_integer() || !outcome || !command || !txid)
         return usage(name + " is not an outcome report of this engine (format 1)");
     // The outcome and its exit code, checked against the engine's own table.
-    std::optional<txn::outcome::OutcomeKind> kind;
-    for (uint8_t k = 0; k <= static_cast<uint8_t>(txn::outcome::OutcomeKind::remove_incomplete);
-         ++k) {
-        const auto candidate = static_cast<txn::outcome::OutcomeKind>(k);
-        if (txn::outcome::outcome_name(candidate) == *outcome) kind = candidate;
-    }
+    const std::optional<txn::outcome::OutcomeKind> kind = txn::outcome::outcome_named(*outcome);
     if (!kind) return usage(name + " is damaged: unknown outcome \"" + *outcome + "\"");
     if (exit->get<int64_t>() != txn::outcome::exit_code_of(*kind))
         return usage(name + " is damaged: outcome " + *outcome + " has exit code " +

@@ -125,4 +125,16 @@ Fault fault_from_error(const platform::Error& error, Phase phase, FaultReason re
     return fault;
 }
 
+std::optional<OutcomeKind> outcome_named(std::string_view name) {
+    for (size_t i = 0; i < outcome_rows.size(); ++i)
+        if (outcome_rows[i].name == name) return static_cast<OutcomeKind>(i);
+    return std::nullopt;
+}
+
+std::optional<OutcomeKind> outcome_of_exit_code(int32_t code) {
+    for (size_t i = 0; i < outcome_rows.size(); ++i)
+        if (outcome_rows[i].exit_code == code) return static_cast<OutcomeKind>(i);
+    return std::nullopt;
+}
+
 }  // namespace holvar::txn::outcome

@@ -35,6 +35,10 @@ enum class OutcomeKind : uint8_t {
 // setup program, so one table, never computed elsewhere.
 int32_t exit_code_of(OutcomeKind kind);
 std::string_view outcome_name(OutcomeKind kind);
+// The outcome of that name; none for a name the contract does not know.
+std::optional<OutcomeKind> outcome_named(std::string_view name);
+// The first outcome, in the table's order, bound to that exit code.
+std::optional<OutcomeKind> outcome_of_exit_code(int32_t code);
 
 enum class Phase : uint8_t {
     scan = 0,
