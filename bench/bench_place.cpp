@@ -11,6 +11,7 @@
 
 #include "platform/security_types.hpp"
 #include "platform/sim/machine.hpp"
+#include "txn/fs/protected_directory.hpp"
 #include "txn/tree/apply_op.hpp"
 
 namespace {
@@ -39,7 +40,10 @@ struct Bench {
 
     bool build(size_t n, Kind kind) {
         platform::Sid admins = *platform::sid_from_string(platform::sids::administrators);
-        if (!machine->make_directory(kRoot, admins) || !machine->make_directory(kStage, admins) ||
+        // Under a drive root, with the protected DACL a root and a stage get.
+        const std::u16string sddl(txn::fs::kProtectedDirectorySddl);
+        if (!machine->make_directory_sddl(kRoot, sddl) ||
+            !machine->make_directory_sddl(kStage, sddl) ||
             !machine->make_directory(layout.payload, admins))
             return false;
         std::vector<uint8_t> bytes(64, 'x');

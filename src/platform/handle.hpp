@@ -9,21 +9,21 @@ namespace holvar::platform {
 
 // Which close call a raw handle needs (CloseHandle, CloseServiceHandle, RegCloseKey, ...).
 enum class HandleKind : uint8_t {
-    kernel,       // CloseHandle: files, directories, volumes, mutexes, processes, jobs, pipes, tokens
-    service,      // CloseServiceHandle: SCM and service handles
+    kernel,   // CloseHandle: files, directories, volumes, mutexes, processes, jobs, pipes, tokens
+    service,  // CloseServiceHandle: SCM and service handles
     registry_key  // RegCloseKey
 };
 
 class HandleCloser {
-public:
+  public:
     virtual void close_handle(HandleKind kind, uint64_t raw) noexcept = 0;
 
-protected:
+  protected:
     ~HandleCloser() = default;
 };
 
 class Handle {
-public:
+  public:
     Handle() = default;
     Handle(HandleCloser& closer, HandleKind kind, uint64_t raw)
         : closer_(&closer), raw_(raw), kind_(kind) {}
@@ -53,9 +53,15 @@ public:
     bool valid() const { return closer_ != nullptr; }
     explicit operator bool() const { return valid(); }
     uint64_t raw() const { return raw_; }
+    // Gives up ownership without closing: the handle stays open for the
+    // process that made it (a program that keeps a file open until it ends).
+    uint64_t release() {
+        closer_ = nullptr;
+        return std::exchange(raw_, 0);
+    }
     HandleKind kind() const { return kind_; }
 
-private:
+  private:
     HandleCloser* closer_ = nullptr;
     uint64_t raw_ = 0;
     HandleKind kind_ = HandleKind::kernel;

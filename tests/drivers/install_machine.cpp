@@ -109,14 +109,35 @@ std::u16string stage_dir(const std::string& txid) {
     return kParent + u"\\.Holvar-upgrade-" + p::ascii_to_utf16(txid);
 }
 
-InstallMachine::InstallMachine() : machine(sim::Machine::fresh()) {
-    EXPECT_TRUE(machine->make_directory(kDiagnostics, sim::administrators_sid()));
+InstallMachine::InstallMachine(std::u16string parent_dir, bool protect_dirs)
+    : machine(sim::Machine::fresh()),
+      parent(std::move(parent_dir)),
+      root(parent + u"\\Holvar"),
+      diagnostics(parent + u"\\Holvar-Install-Diagnostics"),
+      protect(protect_dirs) {
+    if (!machine->exists(parent)) {
+        EXPECT_TRUE(machine->make_directory(parent, sim::administrators_sid()));
+    }
+    make_trusted_directory(diagnostics);
+}
+
+std::u16string InstallMachine::stage_path(const std::string& txid) const {
+    return parent + u"\\.Holvar-upgrade-" + p::ascii_to_utf16(txid);
+}
+
+void InstallMachine::make_trusted_directory(const std::u16string& path) {
+    if (protect) {
+        EXPECT_TRUE(machine->make_directory_sddl(
+            path, u"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"));
+    } else {
+        EXPECT_TRUE(machine->make_directory(path, sim::administrators_sid()));
+    }
 }
 
 void InstallMachine::stage(const std::string& txid, const Payload& payload) {
     const p::Sid admins = sim::administrators_sid();
-    std::u16string dir = stage_dir(txid);
-    ASSERT_TRUE(machine->make_directory(dir, admins));
+    std::u16string dir = stage_path(txid);
+    make_trusted_directory(dir);
     ASSERT_TRUE(machine->write_file(dir + u"\\holvar-service-install.exe", bytes_of("MZ"), admins));
     ASSERT_TRUE(machine->make_directory(dir + u"\\payload", admins));
     for (const auto& [rel, contents] : payload) {
@@ -135,12 +156,12 @@ void InstallMachine::stage(const std::string& txid, const Payload& payload) {
 
 int InstallMachine::run(const std::string& txid, const std::u16string& mode,
                         std::optional<std::u16string> image) {
-    std::u16string exe = image.value_or(stage_dir(txid) + u"\\holvar-service-install.exe");
+    std::u16string exe = image.value_or(stage_path(txid) + u"\\holvar-service-install.exe");
     uint32_t pid = machine->spawn_process(exe, sim::admin_token());
     int code = 0;
     {
         sim::ProcessOs process(*machine, pid);
-        code = installer::run_engine(process.os(), {exe, mode, u"--root", kRoot});
+        code = installer::run_engine(process.os(), {exe, mode, u"--root", root});
     }
     machine->exit_process(pid, static_cast<uint32_t>(code));
     return code;
@@ -172,7 +193,7 @@ void InstallMachine::install(const std::string& txid, const Payload& payload, in
 
 MachineView InstallMachine::view() const {
     MachineView v;
-    walk(*machine, kRoot, u"", v.tree, true);
+    walk(*machine, root, u"", v.tree, true);
     const auto& services = machine->state().scm.services;
     if (auto it = services.find(u"HOLVAR_SERVICE"); it != services.end()) {
         const sim::Service& s = it->second;
@@ -191,20 +212,20 @@ MachineView InstallMachine::view() const {
                       std::string(value.data.begin(), value.data.end()) + ";";
         v.registry[path] = values;
     }
-    for (const std::u16string& name : names(kParent))
+    for (const std::u16string& name : names(parent))
         if (!name.starts_with(u".Holvar-upgrade-")) v.parent.push_back(name);
     return v;
 }
 
 std::map<std::u16string, std::string> InstallMachine::payload_ids(const std::string& txid) const {
     std::map<std::u16string, std::string> out;
-    walk(*machine, stage_dir(txid) + u"\\payload", u"", out, false);
+    walk(*machine, stage_path(txid) + u"\\payload", u"", out, false);
     return out;
 }
 
 std::map<std::u16string, std::string> InstallMachine::root_ids() const {
     std::map<std::u16string, std::string> out;
-    walk(*machine, kRoot, u"", out, false);
+    walk(*machine, root, u"", out, false);
     return out;
 }
 
@@ -216,12 +237,12 @@ std::optional<std::string> InstallMachine::text(const std::u16string& path) cons
 
 std::optional<std::string> InstallMachine::report(const std::string& txid,
                                                   const std::string& command) const {
-    return text(kDiagnostics + u"\\engine-" + p::ascii_to_utf16(txid) + u"-" +
+    return text(diagnostics + u"\\engine-" + p::ascii_to_utf16(txid) + u"-" +
                 p::ascii_to_utf16(command) + u".json");
 }
 
 std::optional<txn::journal::Journal> InstallMachine::journal(const std::string& txid) const {
-    auto bytes = text(stage_dir(txid) + u"\\journal\\txn.json");
+    auto bytes = text(stage_path(txid) + u"\\journal\\txn.json");
     if (!bytes) return std::nullopt;
     auto decoded = txn::journal::decode_journal(*bytes);
     if (!decoded) return std::nullopt;
@@ -248,7 +269,7 @@ void InstallMachine::rewrite_journal(const std::string& txid,
 }
 
 void InstallMachine::write_journal_text(const std::string& txid, const std::string& text) {
-    std::u16string dir = stage_dir(txid) + u"\\journal";
+    std::u16string dir = stage_path(txid) + u"\\journal";
     if (!machine->exists(dir)) {
         ASSERT_TRUE(machine->make_directory(dir, sim::administrators_sid()));
     }
@@ -288,13 +309,13 @@ uint32_t InstallMachine::hold_file(const std::u16string& path, std::optional<uin
 
 void InstallMachine::stage_engine(const std::string& txid) {
     const p::Sid admins = sim::administrators_sid();
-    ASSERT_TRUE(machine->make_directory(stage_dir(txid), admins));
-    ASSERT_TRUE(machine->write_file(stage_dir(txid) + u"\\holvar-service-install.exe",
+    make_trusted_directory(stage_path(txid));
+    ASSERT_TRUE(machine->write_file(stage_path(txid) + u"\\holvar-service-install.exe",
                                     bytes_of("MZ"), admins));
 }
 
 int InstallMachine::run_with(const std::string& txid, std::vector<std::u16string> args) {
-    std::u16string exe = stage_dir(txid) + u"\\holvar-service-install.exe";
+    std::u16string exe = stage_path(txid) + u"\\holvar-service-install.exe";
     args.insert(args.begin(), exe);
     uint32_t pid = machine->spawn_process(exe, sim::admin_token());
     int code = 0;

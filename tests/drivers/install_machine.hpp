@@ -53,7 +53,14 @@ struct MachineView {
 };
 
 struct InstallMachine {
-    InstallMachine();
+    // The root is `parent`\Holvar, its stages and diagnostics directory beside
+    // it. Under C:\Program Files every folder the fixture makes inherits a DACL
+    // the engine trusts; elsewhere the stages and the diagnostics directory
+    // are made with the protected DACL the guide for setup programs gives,
+    // unless `protect` is false (an administrator's plain mkdir).
+    explicit InstallMachine(std::u16string parent = kParent, bool protect = true);
+
+    std::u16string stage_path(const std::string& txid) const;
 
     // A stage directory for `txid` with the engine and the payload.
     void stage(const std::string& txid, const Payload& payload);
@@ -100,6 +107,13 @@ struct InstallMachine {
                        uint32_t share = 0);
 
     std::unique_ptr<sim::Machine> machine;
+    const std::u16string parent;
+    const std::u16string root;
+    const std::u16string diagnostics;
+    bool protect;  // stages made from now on: protected, or plain
+
+  private:
+    void make_trusted_directory(const std::u16string& path);
 };
 
 // Fields of the report, by key, as their JSON text ("\"rolled_back\"", "10", ...).

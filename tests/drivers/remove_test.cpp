@@ -224,7 +224,7 @@ const Row kRows[] = {
     {.name = "folder_held_without_any_sharing",
      .arrange = [](Removal& m) { m.hold_file(kRoot + u"\\assets", std::nullopt); },
      .exit_code = 32,
-     .primary = fault("remove_tree", "schedule_failed"),
+     .primary = fault("remove_tree", "schedule_failed", R"("assets")"),
      .left = Left::journal,
      .marks = kUpToMaintenance},
     // A folder with contents of its own where the uninstaller belongs cannot

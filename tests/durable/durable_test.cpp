@@ -75,14 +75,33 @@ Error foreign() {
     return Error{ErrorKind::other, 0, "foreign_identity"};
 }
 
-TEST(TrustedDirectory, OwnerAndKindDecide) {
+// The owner and the DACL decide together. The work folder lies directly
+// under C:\, so what is made in it plainly inherits the drive root's grant of
+// modify rights to every authenticated user.
+TEST(TrustedDirectory, OwnerAndDaclDecide) {
+    const auto sddl = [](const char16_t* text) {
+        return [text](sim::Machine& m, auto& p) { ASSERT_TRUE(m.make_directory_sddl(p, text)); };
+    };
     const std::vector<TrustCase> cases = {
-        {"administrators",
+        {"administrators_protected",
+         sddl(u"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)"), std::nullopt},
+        {"system_protected", sddl(u"O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"), std::nullopt},
+        {"trusted_installer_protected",
+         sddl(u"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464G:SYD:P(A;;FA;;;SY)"
+              u"(A;;FA;;;BA)"),
+         std::nullopt},
+        // Users may only pass write rights on to what is created inside.
+        {"users_write_inherit_only", sddl(u"O:BAG:BAD:P(A;;FA;;;BA)(A;OICIIO;0x1301bf;;;BU)"),
+         std::nullopt},
+        {"administrators_under_drive_root",
          [](sim::Machine& m, auto& p) { ASSERT_TRUE(m.make_directory(p, administrators())); },
-         std::nullopt},
-        {"system",
+         foreign()},
+        {"system_under_drive_root",
          [](sim::Machine& m, auto& p) { ASSERT_TRUE(m.make_directory(p, local_system())); },
-         std::nullopt},
+         foreign()},
+        {"users_may_add_files", sddl(u"O:BAG:BAD:P(A;;FA;;;BA)(A;;0x2;;;BU)"), foreign()},
+        {"everyone_may_change_the_dacl", sddl(u"O:BAG:BAD:P(A;;FA;;;BA)(A;;0x40000;;;WD)"),
+         foreign()},
         {"user",
          [](sim::Machine& m, auto& p) { ASSERT_TRUE(m.make_directory(p, ordinary_user())); },
          foreign()},

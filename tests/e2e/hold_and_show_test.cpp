@@ -211,3 +211,53 @@ TEST(SimToolShow, ServicesRegistryAndTreeViews) {
 
 }  // namespace
 }  // namespace holvar::e2e
+
+namespace holvar::e2e {
+namespace {
+
+// `--as user`: the file verbs act as an ordinary user, checked against the
+// DACLs of a fresh machine: allowed under C:\ (every authenticated user may
+// add folders there and change what is made inside), refused (1, access
+// denied) in Program Files and on what SYSTEM owns.
+TEST(SimToolAsUser, FileVerbsAreCheckedAgainstTheDacls) {
+    SimCli cli;
+    cli.init();
+    ASSERT_EQ(
+        cli.run({"write", cli.machine(), R"(C:\Windows\System32\kernel.dll)", "--text", "system"})
+            .exit_code,
+        0);
+    struct Step {
+        std::vector<std::string> args;
+        int exit_code;
+    };
+    const Step steps[] = {
+        {{"mkdir", R"(C:\mine)"}, 0},
+        {{"write", R"(C:\mine\a.txt)", "--text", "mine"}, 0},
+        {{"link", R"(C:\mine\b.txt)", R"(C:\mine\a.txt)"}, 0},
+        {{"rm", R"(C:\mine\b.txt)"}, 0},
+        {{"hold-file", R"(C:\mine\a.txt)"}, 0},
+        {{"rm", R"(C:\mine\a.txt)"}, 1},  // held, sharing only reading: 32
+        {{"junction", R"(C:\mine\j)", R"(C:\Windows\System32)"}, 0},
+        {{"mkdir", R"(C:\Program Files\mine)"}, 1},
+        {{"write", R"(C:\Windows\System32\kernel.dll)", "--text", "x"}, 1},
+        {{"link", R"(C:\mine\k.dll)", R"(C:\Windows\System32\kernel.dll)"}, 1},
+        {{"rm", R"(C:\Windows\System32\kernel.dll)"}, 1},
+        {{"junction", R"(C:\Program Files\j)", R"(C:\mine)"}, 1},
+        {{"write", R"(C:\mine\c.txt)", "--text", "x", "--owner", "system"}, 2},
+    };
+    for (const Step& step : steps) {
+        std::vector<std::string> args{step.args[0], cli.machine()};
+        args.insert(args.end(), step.args.begin() + 1, step.args.end());
+        args.insert(args.end(), {"--as", "user"});
+        const CliResult r = cli.run(args);
+        EXPECT_EQ(r.exit_code, step.exit_code) << step.args[0] << " " << step.args[1] << r.err;
+        if (step.exit_code == 1 && step.args[1] != R"(C:\mine\a.txt)") {
+            EXPECT_NE(r.err.find("win32 error 5"), std::string::npos) << r.err;
+        }
+    }
+    EXPECT_EQ(cli.cat(R"(C:\Windows\System32\kernel.dll)"), "system");
+    EXPECT_EQ(cli.cat(R"(C:\mine\a.txt)"), "mine");
+}
+
+}  // namespace
+}  // namespace holvar::e2e

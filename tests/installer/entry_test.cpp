@@ -4,6 +4,7 @@
 
 #include "engine_machine.hpp"
 #include "installer/entry.hpp"
+#include "txn/fs/protected_directory.hpp"
 
 namespace holvar::installer::testing {
 
@@ -133,8 +134,11 @@ std::vector<EarlyCase> early_cases() {
         {"stage_under_other_parent",
          [](EngineMachine& m) {
              ASSERT_TRUE(m.machine->make_directory(other_parent, administrators()));
-             ASSERT_TRUE(m.machine->make_directory(other_parent + u"\\Holvar-Install-Diagnostics",
-                                                   administrators()));
+             // Under a drive root a diagnostics directory is trusted only
+             // with a DACL of its own.
+             ASSERT_TRUE(
+                 m.machine->make_directory_sddl(other_parent + u"\\Holvar-Install-Diagnostics",
+                                                std::u16string(txn::fs::kProtectedDirectorySddl)));
          },
          argv(u"--apply", other_parent + u"\\Runtime"), engine_exe, 11,
          other_parent + u"\\Holvar-Install-Diagnostics", u"engine-none-apply.json", "apply",

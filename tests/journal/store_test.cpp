@@ -3,11 +3,14 @@
 // which stage directories count as unfinished.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "platform/security_types.hpp"
 #include "platform/sim/machine.hpp"
+#include "platform/sim/sddl.hpp"
 #include "reference_journals.hpp"
+#include "txn/fs/protected_directory.hpp"
 #include "txn/journal/journal_codec.hpp"
 #include "txn/journal/journal_store.hpp"
 
@@ -26,7 +29,9 @@ platform::Sid admins() {
 class JournalStore : public ::testing::Test {
   protected:
     JournalStore() : machine_(sim::Machine::fresh()) {
-        EXPECT_TRUE(machine_->make_directory(stage, admins()));
+        // As a setup program makes it under a drive root: nobody else may change it.
+        EXPECT_TRUE(
+            machine_->make_directory_sddl(stage, std::u16string(fs::kProtectedDirectorySddl)));
         pid_ = machine_->spawn_process(stage + u"\\holvar-service-install.exe", sim::admin_token());
         process_ = std::make_unique<sim::ProcessOs>(*machine_, pid_);
     }
@@ -107,7 +112,8 @@ const Failure failures[] = {
     {"write_file", 112},                                      // ERROR_DISK_FULL
     {"write_file", 39},                                       // ERROR_HANDLE_DISK_FULL
     {"flush_file_buffers", 112}, {"flush_file_buffers", 29},  // ERROR_WRITE_FAULT
-    {"create_file", 112},        {"move_file_ex", 5},        {"create_directory", 5},
+    {"create_file", 112},        {"move_file_ex", 5},
+    {"get_security_info", 5},  // the journal folder's trust check
 };
 
 class AppendFailure : public JournalStore, public ::testing::WithParamInterface<Failure> {};
@@ -210,6 +216,63 @@ TEST_P(Unfinished, FollowsTheJournal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Unfinished, ::testing::ValuesIn(unfinished_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A journal is instructions: one that anybody but the system and the
+// administrators could have written is never read as one, and never written
+// through a link.
+struct UntrustedCase {
+    const char* name;
+    std::function<void(sim::Machine&)> plant;
+    std::u16string_view object;  // what the read names
+};
+
+std::vector<UntrustedCase> untrusted_cases() {
+    const std::u16string folder = stage + u"\\journal";
+    const auto users_may_change = [](sim::Machine& m, const std::u16string& path) {
+        auto parts = sim::parse_sddl(u"D:P(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)");
+        ASSERT_TRUE(parts && parts->dacl);
+        ASSERT_TRUE(m.set_dacl(path, *parts->dacl, true));
+    };
+    return {
+        {"folder_users_may_change", [=](sim::Machine& m) { users_may_change(m, folder); },
+         kJournalFolderRel},
+        {"folder_is_a_junction",
+         [=](sim::Machine& m) {
+             ASSERT_TRUE(m.remove(txn_json));
+             ASSERT_TRUE(m.remove(folder));
+             ASSERT_TRUE(m.make_directory(u"C:\\elsewhere", admins()));
+             ASSERT_TRUE(m.make_junction(folder, u"C:\\elsewhere", admins()));
+         },
+         kJournalFolderRel},
+        {"file_users_may_change", [=](sim::Machine& m) { users_may_change(m, txn_json); },
+         kJournalFileRel},
+        {"file_with_a_second_name",
+         [](sim::Machine& m) { ASSERT_TRUE(m.make_hard_link(u"C:\\copy.json", txn_json)); },
+         kJournalFileRel},
+    };
+}
+
+class UntrustedJournal : public JournalStore,
+                         public ::testing::WithParamInterface<UntrustedCase> {};
+
+TEST_P(UntrustedJournal, IsNeverReadNorWrittenThrough) {
+    std::optional<Journal> slot = planned_journal();
+    ASSERT_TRUE(append_mark(os(), stage, slot, MarkKind::planned));
+    GetParam().plant(machine());
+    auto read = read_journal(os(), stage);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().kind, JournalReadError::Kind::untrusted);
+    EXPECT_EQ(read.error().object, GetParam().object);
+    EXPECT_TRUE(journal_is_unfinished(os(), stage));
+    if (GetParam().object == kJournalFolderRel) {
+        EXPECT_FALSE(append_mark(os(), stage, slot, MarkKind::fenced));
+        EXPECT_FALSE(machine().exists(u"C:\\elsewhere\\txn.json"));
+        EXPECT_FALSE(machine().exists(u"C:\\elsewhere\\txn.json.tmp"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UntrustedJournal, ::testing::ValuesIn(untrusted_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(JournalStore, NoJournalFolderIsFinished) {

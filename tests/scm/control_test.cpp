@@ -148,9 +148,14 @@ TEST(ScmStop, NeverStopsAForeignService) {
     };
     for (const Case& c : cases) {
         ScmHost host(c.program);
+        // The engine itself never configures an image it cannot trust: the
+        // trick is played on a running service, its configuration changed
+        // behind the engine's back.
+        host.install_running();
         ScmConfig config = desired_scm_config(kRoot);
         c.arrange(host, config);
-        host.install_running(config);
+        host.service()->binary_path = config.binary_path;
+        host.service()->account = config.account;
         const uint32_t service_pid = host.service()->pid;
         auto st = scm_stop(host.os(), 30s);
         ASSERT_FALSE(st) << c.what;

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "platform/sim/registry_model.hpp"
+#include "txn/fs/protected_directory.hpp"
 
 namespace holvar::txn::tree::testing {
 
@@ -12,8 +13,11 @@ std::u16string on_c(const std::u16string& path) {
 
 TreeMachine::TreeMachine()
     : machine_(sim::Machine::fresh()), layout_(TreeLayout::of(kRoot, kStage)) {
-    EXPECT_TRUE(machine_->make_directory(kRoot, admins()));
-    EXPECT_TRUE(machine_->make_directory(kStage, admins()));
+    // Under a drive root, as the engine makes a root and a setup program a
+    // stage: with a protected DACL that lets nobody else change them.
+    const std::u16string sddl(fs::kProtectedDirectorySddl);
+    EXPECT_TRUE(machine_->make_directory_sddl(kRoot, sddl));
+    EXPECT_TRUE(machine_->make_directory_sddl(kStage, sddl));
     EXPECT_TRUE(machine_->make_directory(layout_.payload, admins()));
     restart_engine();
 }

@@ -6,6 +6,7 @@
 
 #include "engine_image.hpp"
 #include "platform/win_path.hpp"
+#include "txn/fs/protected_directory.hpp"
 #include "verb_support.hpp"
 #include "wtf8.hpp"
 
@@ -108,7 +109,12 @@ ToolResult<StagePaths> stage_transaction(sim::Machine& m, const std::u16string& 
     if (auto made = make_directories(m, *parent, administrators_sid()); !made) {
         return std::unexpected(made.error());
     }
-    if (auto made = m.make_directory(paths.stage, administrators_sid()); !made) {
+    // Both folders as the guide for setup programs has them made: owned by
+    // Administrators with a protected DACL that lets nobody else change them,
+    // so that the engine trusts them wherever they are (a folder made under a
+    // drive root would otherwise inherit modify rights for every user).
+    const std::u16string sddl(txn::fs::kProtectedDirectorySddl);
+    if (auto made = m.make_directory_sddl(paths.stage, sddl); !made) {
         return machine_refused("cannot create", paths.stage, made.error());
     }
     if (source) {
@@ -133,7 +139,7 @@ ToolResult<StagePaths> stage_transaction(sim::Machine& m, const std::u16string& 
     // The diagnostics directory is shared by every transaction beside this
     // root: one that exists already is left exactly as it is.
     if (!m.exists(paths.diagnostics)) {
-        if (auto made = m.make_directory(paths.diagnostics, administrators_sid()); !made) {
+        if (auto made = m.make_directory_sddl(paths.diagnostics, sddl); !made) {
             return machine_refused("cannot create", paths.diagnostics, made.error());
         }
     }

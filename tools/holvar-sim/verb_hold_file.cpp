@@ -5,6 +5,7 @@
 // reboot or, with --for-ms, until that much virtual time has passed.
 #include "machine_file.hpp"
 #include "platform/sim/programs.hpp"
+#include "platform/sim/user_hands.hpp"
 #include "printing.hpp"
 #include "verb_support.hpp"
 #include "verbs.hpp"
@@ -40,6 +41,18 @@ ToolResult<int> verb_hold_file(const VerbArgs& args) {
     if (!machine) return std::unexpected(machine.error());
     sim::Machine& m = **machine;
 
+    const auto who = args.option("--as");
+    if (who && *who != "user") return usage("--as '" + *who + "' is not 'user'");
+    if (who) {
+        // An ordinary user's program: it opens only what the DACLs let it.
+        auto held = sim::UserHands(m).hold(*path, *share);
+        if (!held) return machine_refused("cannot open", *path, held.error());
+        if (*for_ms) sim::exit_after(m.state(), *held, **for_ms, 0);
+        if (auto saved = save_machine(m, file); !saved) return std::unexpected(saved.error());
+        print_line("holding " + utf16_to_wtf8(*path) + " as an ordinary user's process");
+        print_line(std::to_string(*held));
+        return kExitOk;
+    }
     // An ordinary program reading the file: it follows links, and a folder
     // opens as well as a file.
     const uint32_t pid = m.spawn_process(std::u16string(kHolderImage), sim::admin_token());

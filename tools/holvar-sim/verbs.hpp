@@ -39,6 +39,7 @@ ToolResult<int> verb_write(const VerbArgs& args);
 ToolResult<int> verb_chown(const VerbArgs& args);
 ToolResult<int> verb_junction(const VerbArgs& args);
 ToolResult<int> verb_rm(const VerbArgs& args);
+ToolResult<int> verb_link(const VerbArgs& args);
 ToolResult<int> verb_explain(const VerbArgs& args);
 ToolResult<int> verb_explore(const VerbArgs& args);
 

@@ -79,7 +79,8 @@ std::optional<PathWalkFailure> check_object_security(p::Os& os, const p::Handle&
     return std::nullopt;
 }
 
-std::expected<PinnedPath, PathWalkFailure> walk_trusted_path(p::Os& os, std::u16string_view path) {
+std::expected<PinnedPath, PathWalkFailure> walk_trusted_path(p::Os& os, std::u16string_view path,
+                                                             WalkHold hold) {
     if (path.empty()) return failure(PathWalkReason::bad_prefix, false);
     if (!p::is_absolute_path(path)) return failure(PathWalkReason::not_absolute, false);
     // "X:" followed by the root separator; device, UNC and "\\?\" forms are refused.
@@ -112,9 +113,10 @@ std::expected<PinnedPath, PathWalkFailure> walk_trusted_path(p::Os& os, std::u16
             if (walked.back() != u'\\') walked.push_back(u'\\');
             walked.append(names[i - 1]);
         }
-        auto h = os.files.create_file(walked, last ? kPinLastAccess : kPinDirectoryAccess,
-                                      last ? kPinLastShare : kPinDirectoryShare, p::OPEN_EXISTING,
-                                      kPinFlags);
+        const bool pin = hold == WalkHold::pin;
+        const uint32_t access = !pin ? kPinAccess : last ? kPinLastAccess : kPinDirectoryAccess;
+        const uint32_t share = !pin ? p::FILE_SHARE_ALL : last ? kPinLastShare : kPinDirectoryShare;
+        auto h = os.files.create_file(walked, access, share, p::OPEN_EXISTING, kPinFlags);
         if (!h) return failure(PathWalkReason::open_failed, last, code_of(h.error()));
         auto info = os.files.get_file_information_by_handle(*h);
         if (!info) return failure(PathWalkReason::information_failed, last, code_of(info.error()));

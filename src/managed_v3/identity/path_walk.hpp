@@ -72,8 +72,16 @@ inline constexpr uint32_t kPinShare = platform::FILE_SHARE_READ;
 inline constexpr uint32_t kVolumeRootWriteMask = 0x500D0150;
 inline constexpr uint32_t kWriteMask = 0x500D0156;
 
+// How the walk holds what it checked: pinned (the handles above, which keep
+// everyone else from changing the path while they are open), or only checked
+// (opened for the security and attribute reads alone, sharing everything, so
+// the walk meets no handle the caller itself holds on the way; the handles
+// it returns then prove nothing about later).
+enum class WalkHold : uint8_t { pin, check_only };
+
 std::expected<PinnedPath, PathWalkFailure> walk_trusted_path(platform::Os& os,
-                                                             std::u16string_view path);
+                                                             std::u16string_view path,
+                                                             WalkHold hold = WalkHold::pin);
 
 // The DACL and owner check of one object (step e of the walk), exposed for the
 // callers that check a single handle.

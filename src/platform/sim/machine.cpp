@@ -264,6 +264,14 @@ Status Machine::set_owner(const std::u16string& path, const Sid& owner) {
     return {};
 }
 
+Status Machine::make_directory_sddl(const std::u16string& path, const std::u16string& sddl) {
+    auto parts = parse_sddl(sddl);
+    if (!parts) return std::unexpected(parts.error());
+    if (!parts->owner || !parts->dacl) return win32_error(win32::invalid_parameter);
+    if (auto made = make_directory(path, *parts->owner); !made) return made;
+    return set_dacl(path, *parts->dacl, parts->dacl_protected);
+}
+
 Status Machine::set_dacl(const std::u16string& path, const Acl& dacl, bool protect) {
     State& s = *state_;
     auto t = locate(s, path, false);

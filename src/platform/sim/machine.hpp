@@ -124,6 +124,9 @@ class Machine {
     // ---- set-up and inspection, outside any process (tests and holvar-sim).
     // Paths are absolute Windows paths; missing parents are an error.
     Status make_directory(const std::u16string& path, const Sid& owner);
+    // A directory with the owner and the DACL of an SDDL text ("O:BAG:BAD:P(...)"),
+    // as a setup program makes a folder that nobody else may change.
+    Status make_directory_sddl(const std::u16string& path, const std::u16string& sddl);
     Status write_file(const std::u16string& path, const std::vector<uint8_t>& bytes,
                       const Sid& owner);
     Status make_junction(const std::u16string& path, const std::u16string& target,

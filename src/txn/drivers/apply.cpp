@@ -45,6 +45,7 @@ class ApplyRun {
             if (auto scan = scan_and_plan(os_, ctx_, service_)) {
                 end.disposition = scan->disposition;
                 end.failure = plain_fault(Phase::plan, scan->reason);
+                end.failure->rel = scan->rel;
             }
         }
         if (!end.failure) end.failure = fence_and_quiesce();

@@ -27,8 +27,8 @@ namespace {
 
 using Scan = std::optional<ScanFailure>;
 
-constexpr Scan refuse(FaultReason reason) {
-    return ScanFailure{ScanDisposition::refuse, reason};
+Scan refuse(FaultReason reason) {
+    return ScanFailure{ScanDisposition::refuse, reason, std::nullopt};
 }
 
 // What the scan learns and the later steps of the scan use.
@@ -85,20 +85,26 @@ Scan check_volume_and_restart(p::Os& os, const TransactionContext& ctx) {
     auto pending = registry::registry_pending_renames(os);
     if (!pending) return refuse(FaultReason::registry_failed);
     if (registry::pending_renames_touch(*pending, ctx.root))
-        return ScanFailure{ScanDisposition::restart_first, FaultReason::pending_reboot_ops};
+        return ScanFailure{ScanDisposition::restart_first, FaultReason::pending_reboot_ops,
+                           std::nullopt};
     return std::nullopt;
 }
 
 // Each payload file is opened for writing (no one may be writing it then),
 // must be the plain file the scan saw, is counted, and reaches disk now: the
-// placement only renames it.
+// placement only renames it. A moved file keeps its own security, so it must
+// be one that nobody but the system and the administrators may change, with
+// no second name elsewhere: once in the root it is the service's image or a
+// library it loads.
 p::Status flush_payload_file(p::Os& os, const std::u16string& path, const fs::FileId& id,
                              uint64_t& bytes) {
-    auto handle = fs::open_object(os, path, fs::kFlushFileAccess);
+    auto handle = fs::open_object(os, path, fs::kFlushFileAccess | p::READ_CONTROL);
     if (!handle) return std::unexpected(handle.error());
     if (auto same = fs::verify_handle(os, *handle, ObjectKind::file, id, path); !same) return same;
     auto info = os.files.get_file_information_by_handle(*handle);
     if (!info) return std::unexpected(info.error());
+    if (info->number_of_links != 1) return p::foreign_identity();
+    if (auto trusted = fs::is_trusted_object(os, *handle); !trusted) return trusted;
     uint64_t size = info->file_size();
     if (bytes + size < bytes) return p::invalid_data("payload too large");
     bytes += size;
@@ -114,8 +120,11 @@ Scan scan_trees(p::Os& os, TransactionContext& ctx, ScanState& state) {
     for (const auto& [rel, entry] : state.payload) {
         if (entry.kind != plan::EntryKind::file) continue;
         if (!flush_payload_file(os, p::join_path(layout.payload, rel), entry.file_id,
-                                ctx.payload_bytes))
-            return refuse(FaultReason::unsafe_object);
+                                ctx.payload_bytes)) {
+            ScanFailure failed{ScanDisposition::refuse, FaultReason::unsafe_object, std::nullopt};
+            failed.rel = p::join_path(tree::kPayloadFolder, rel);
+            return failed;
+        }
     }
     if (state.root_exists) {
         auto installed = plan::scan_tree(os, ctx.root, plan::default_generated_items());

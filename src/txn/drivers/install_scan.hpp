@@ -18,6 +18,7 @@ enum class ScanDisposition : uint8_t { refuse = 4, restart_first = 6 };
 struct ScanFailure {
     ScanDisposition disposition = ScanDisposition::refuse;
     outcome::FaultReason reason = outcome::FaultReason::unsafe_object;
+    std::optional<std::u16string> rel;  // the object that failed, relative to the stage
 };
 
 // Checks the root, the path to it, the volume and the pending restart

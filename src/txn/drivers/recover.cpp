@@ -46,6 +46,11 @@ class RecoverRun {
                 report_.outcome = OutcomeKind::nothing_to_recover;
             } else if (e.kind == journal::JournalReadError::Kind::file) {
                 run_.record(fault_of(e.file_error, Phase::scan, FaultReason::journal_corrupt));
+            } else if (e.kind == journal::JournalReadError::Kind::untrusted) {
+                // Never acted on: the report names what failed the trust rule.
+                Fault f = plain_fault(Phase::scan, FaultReason::journal_corrupt);
+                f.rel = std::u16string(e.object);
+                run_.record(std::move(f));
             } else if (e.kind == journal::JournalReadError::Kind::unsupported) {
                 run_.record(plain_fault(Phase::scan, FaultReason::journal_unsupported));
                 report_.outcome = OutcomeKind::recovery_unsupported;

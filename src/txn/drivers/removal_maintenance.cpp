@@ -1,12 +1,9 @@
 #include "txn/drivers/removal_maintenance.hpp"
 
-#include <optional>
-
+#include "managed_v3/identity/path_walk.hpp"
 #include "platform/unicode.hpp"
 #include "platform/win_path.hpp"
 #include "txn/children/maintenance_child.hpp"
-#include "txn/fs/object_identity.hpp"
-#include "txn/fs/open_modes.hpp"
 
 namespace holvar::txn::drivers {
 
@@ -14,22 +11,19 @@ namespace p = platform;
 
 namespace {
 
-// The client, opened without following a link, for reading (an open for
-// attributes alone would bind nobody's sharing) and sharing only reading: a
-// process can still start from it, but nobody can rename, replace or
-// rewrite it meanwhile. None unless it is a plain file.
-std::optional<p::Handle> pin_client(p::Os& os, std::u16string_view client) {
-    auto handle = fs::open_object(os, client, fs::kPinAccess, p::FILE_SHARE_READ);
-    if (!handle) return std::nullopt;
-    auto identity = fs::read_identity(os, *handle);
-    if (!identity || identity->kind != fs::ObjectKind::file) return std::nullopt;
-    return std::move(*handle);
-}
-
+// The client runs with the engine's own token, so it is walked as the
+// service's image is: every folder from the volume root and the file itself
+// nobody but the system and the administrators may change, no link on the
+// way, one name. The walk's handles stay open while the child starts and
+// runs: nobody can rename, replace or rewrite it meanwhile, and a process can
+// still start from it. None when the walk fails.
 outcome::MaintenanceEntry run_command(p::Os& os, std::u16string_view root,
                                       std::u16string_view client, std::string_view command) {
-    std::optional<p::Handle> pinned = pin_client(os, client);
-    if (!pinned) return outcome::MaintenanceEntry{std::string(command), std::nullopt, "skipped"};
+    auto pinned = v3::walk_trusted_path(os, client);
+    auto info = pinned ? os.files.get_file_information_by_handle(pinned->last())
+                       : p::Result<p::ByHandleFileInformation>(p::foreign_identity());
+    if (!info || (info->file_attributes & p::FILE_ATTRIBUTE_DIRECTORY))
+        return outcome::MaintenanceEntry{std::string(command), std::nullopt, "skipped"};
     children::ChildOutcome ran = children::run_maintenance_child(
         os, client, {p::ascii_to_utf16(command)}, root, children::kMaintenanceLimit);
     return children::maintenance_entry(command, ran);

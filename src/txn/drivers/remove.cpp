@@ -9,6 +9,7 @@
 #include "txn/drivers/root_match.hpp"
 #include "txn/drivers/run_support.hpp"
 #include "txn/drivers/stage_sweep.hpp"
+#include "txn/fs/object_identity.hpp"
 #include "txn/fs/root_identity.hpp"
 #include "txn/fs/trusted_directory.hpp"
 #include "txn/registry/registry.hpp"
@@ -80,9 +81,26 @@ class RemovalRun {
             return fault_of(location.error(), Phase::remove_plan, FaultReason::registry_failed);
         if (!root_matches(ctx_.root, service_, *location))
             return plain_fault(Phase::remove_plan, FaultReason::root_mismatch);
+        // Nothing at all ties the folder to the product (no service, no
+        // recorded location, none of its files): a slip of the command line
+        // must never empty a folder like ProgramData.
+        if (!service_.config && !*location && !holds_product_files())
+            return plain_fault(Phase::remove_plan, FaultReason::root_mismatch);
         if (!p::parent_path(ctx_.root))
             return plain_fault(Phase::remove_plan, FaultReason::unsafe_object);
         return std::nullopt;
+    }
+
+    // The service's image or the uninstaller, as plain files under the root.
+    bool holds_product_files() {
+        const std::u16string evidence[] = {
+            p::join_path(p::join_path(ctx_.root, u"resources"), u"holvar-service.exe"),
+            p::join_path(ctx_.root, u"uninstall.exe")};
+        for (const std::u16string& path : evidence) {
+            auto probe = fs::probe_path(os_, path);
+            if (probe && probe->kind == fs::ObjectKind::file) return true;
+        }
+        return false;
     }
 
     StepResult capture_identities() {

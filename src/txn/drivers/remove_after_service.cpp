@@ -123,6 +123,8 @@ class RemovalSteps {
         if (any(DeletionStatus::failed)) {
             Fault f = plain_fault(Phase::remove_tree, FaultReason::schedule_failed);
             f.win32 = tree_schedule_error_;
+            // The first item left behind, for the person who must deal with it.
+            f.rel = first_failed_;
             return incomplete(std::move(f));
         }
         if (StepResult failed = mark(MarkKind::tree_done, Phase::remove_tree)) return failed;
@@ -145,7 +147,10 @@ class RemovalSteps {
         const std::u16string keep[] = {std::u16string(kUninstaller)};
         tree::TreeDeletion deletion =
             tree::delete_tree(os_, ctx_.root, keep, trash_, budget, holders);
-        for (const tree::DeletionItem& item : deletion.items) statuses_.push_back(item.status);
+        for (const tree::DeletionItem& item : deletion.items) {
+            statuses_.push_back(item.status);
+            if (item.status == DeletionStatus::failed && !first_failed_) first_failed_ = item.rel;
+        }
         for (std::u16string& rel : deletion.reboot_pending) {
             if (rel.find(u'\\') == std::u16string::npos) scheduled_in_root_.push_back(rel);
             report_.reboot_pending.push_back(std::move(rel));
@@ -281,6 +286,7 @@ class RemovalSteps {
     std::vector<DeletionStatus> statuses_;
     std::vector<std::u16string> scheduled_in_root_;  // names directly in the root, scheduled
     std::optional<uint32_t> tree_schedule_error_;
+    std::optional<std::u16string> first_failed_;  // rel of the first tree item left behind
     ItemsState registry_ = ItemsState::untouched;
     ItemsState items_ = ItemsState::untouched;
 };

@@ -6,8 +6,8 @@ using namespace platform;
 
 namespace {
 
-// Not a plain file: a directory or a reparse point; nor one that CREATE_ALWAYS
-// refuses to overwrite (read-only, or hidden or system without those flags).
+// Not a plain file: a directory or a reparse point, or one with attributes a
+// file the engine just created never has (read-only, hidden, system).
 constexpr uint32_t not_plain_mask = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
                                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM;
@@ -26,26 +26,20 @@ Result<bool> is_plain_single_file(Os& os, const Handle& h) {
     return (info->file_attributes & not_plain_mask) == 0 && info->number_of_links == 1;
 }
 
-// What lies at the temporary name decides how it is created. The diagnostics
-// directory and the stage directory are trusted by owner only, so an ordinary
-// user may have planted something there: a directory, a junction or symbolic
-// link, or a hard link to a file elsewhere. Such an object is deleted by
-// handle (the name goes, the object a link pointed at is untouched) and the
-// temporary file is created afresh. A plain leftover of a crashed write is
-// simply overwritten. Returns the creation disposition to use.
-Result<uint32_t> clear_temporary_name(Os& os, const std::u16string& tmp) {
+// Whatever lies at the temporary name goes before the temporary file is
+// made afresh with CREATE_NEW: a leftover of a crashed write, or what someone
+// planted there (a directory, a junction or symbolic link, a hard link to a
+// file elsewhere). It is deleted by handle, never followed, so the name goes
+// and the object a link pointed at is untouched. Opening a leftover to
+// truncate it would write through a hard link swapped in after the check.
+Status clear_temporary_name(Os& os, const std::u16string& tmp) {
     Result<Handle> probe = os.files.create_file(tmp, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_ALL,
                                                 OPEN_EXISTING, OPEN_NO_FOLLOW);
     if (!probe) {
-        if (probe.error().is_win32(win32::file_not_found)) return CREATE_NEW;
+        if (probe.error().is_win32(win32::file_not_found)) return {};
         return std::unexpected(probe.error());
     }
-    Result<bool> plain = is_plain_single_file(os, *probe);
-    if (!plain) return std::unexpected(plain.error());
-    if (*plain) return CREATE_ALWAYS;
-    Status deleted = os.files.set_file_disposition_info_ex(*probe, delete_posix);
-    if (!deleted) return std::unexpected(deleted.error());
-    return CREATE_NEW;
+    return os.files.set_file_disposition_info_ex(*probe, delete_posix);
 }
 
 Status write_all(Os& os, const Handle& h, std::span<const uint8_t> bytes) {
@@ -68,14 +62,13 @@ Status write_all(Os& os, const Handle& h, std::span<const uint8_t> bytes) {
 Status write_file_atomically(Os& os, const std::u16string& path, std::span<const uint8_t> bytes,
                              bool flush_before_rename) {
     const std::u16string tmp = path + u".tmp";
-    Result<uint32_t> disposition = clear_temporary_name(os, tmp);
-    if (!disposition) return std::unexpected(disposition.error());
+    if (Status cleared = clear_temporary_name(os, tmp); !cleared) return cleared;
     {
-        // Never follows a reparse point: should one appear at the name after
-        // the check, this opens (and refuses) the link itself.
+        // A new file or nothing: should anything appear at the name after it
+        // was cleared, the creation fails instead of writing into it.
         Result<Handle> file =
             os.files.create_file(tmp, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_ALL,
-                                 *disposition, FILE_FLAG_OPEN_REPARSE_POINT);
+                                 CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT);
         if (!file) return std::unexpected(file.error());
         Result<bool> plain = is_plain_single_file(os, *file);
         if (!plain) return std::unexpected(plain.error());

@@ -28,6 +28,9 @@ class PinnedFolders {
     // itself deletes that directory.
     void release(std::u16string_view path);
 
+    // Whether `path` is pinned already (it was checked when it was pinned).
+    bool holds(const std::u16string& path) const { return pins_.contains(path); }
+
   private:
     struct Pin {
         platform::Handle handle;

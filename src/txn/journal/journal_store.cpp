@@ -5,6 +5,8 @@
 
 #include "platform/win_path.hpp"
 #include "txn/fs/durable_write.hpp"
+#include "txn/fs/owned_folder.hpp"
+#include "txn/fs/trusted_directory.hpp"
 #include "txn/journal/journal_codec.hpp"
 #include "txn/test_seam.hpp"
 
@@ -19,19 +21,6 @@ namespace {
 constexpr size_t max_journal_bytes = size_t{1} << 30;
 constexpr size_t read_chunk = 1 << 16;
 
-// CreateDirectoryW on the path, and on its missing parents first.
-pf::Status create_directory_tree(pf::Os& os, const std::u16string& path) {
-    auto made = os.files.create_directory(path);
-    if (made || made.error().is_win32(pf::win32::already_exists)) return {};
-    if (!made.error().is_win32(pf::win32::path_not_found)) return made;
-    auto parent = pf::parent_path(path);
-    if (!parent || *parent == path) return made;
-    if (auto up = create_directory_tree(os, *parent); !up) return up;
-    made = os.files.create_directory(path);
-    if (made || made.error().is_win32(pf::win32::already_exists)) return {};
-    return made;
-}
-
 pf::Status persist(pf::Os& os, const std::u16string& stage_dir, const Journal& journal) {
     // The bytes of every write go through one buffer that outlives the call:
     // a transaction writes its whole journal once per mark, and the buffer's
@@ -39,18 +28,47 @@ pf::Status persist(pf::Os& os, const std::u16string& stage_dir, const Journal& j
     // journal written, which the next write is about to need again anyway).
     thread_local std::string bytes;
     if (auto encoded = encode_journal(journal, bytes); !encoded) return encoded;
-    if (auto dir = create_directory_tree(os, journal_directory(stage_dir)); !dir) return dir;
+    // The journal folder is the engine's own, and stays pinned while txn.json
+    // is replaced in it: nobody else may write there, or swap the folder.
+    auto folder = fs::ensure_owned_folder(os, journal_directory(stage_dir));
+    if (!folder) return std::unexpected(folder.error());
     std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     const bool flush = !seam::broken(seam::Breakage::journal_rename_without_flush);
     return fs::write_file_atomically(os, journal_file(stage_dir), data, flush);
 }
 
-// The whole file. A link named txn.json is not followed: its own (empty)
-// contents are read, and they do not decode.
-pf::Result<std::string> read_whole_file(pf::Os& os, const std::u16string& path) {
-    auto h = os.files.create_file(path, pf::GENERIC_READ, pf::FILE_SHARE_READ, pf::OPEN_EXISTING,
-                                  pf::FILE_FLAG_OPEN_REPARSE_POINT);
-    if (!h) return std::unexpected(h.error());
+// The journal is taken as instructions only from a folder nobody else may
+// write, as a plain file with one name that nobody else may change: a journal
+// that anyone could have written would let them choose what a rollback
+// configures as the service.
+std::expected<pf::Handle, JournalReadError> open_trusted_journal(pf::Os& os,
+                                                                 const std::u16string& stage_dir) {
+    const auto file_error = [](const pf::Error& e) {
+        return std::unexpected(JournalReadError{JournalReadError::Kind::file, e, {}, {}});
+    };
+    const auto untrusted = [](std::u16string_view object) {
+        JournalReadError e{JournalReadError::Kind::untrusted, {}, "untrusted journal", object};
+        return std::unexpected(e);
+    };
+    auto folder = fs::pin_trusted_directory(os, journal_directory(stage_dir));
+    if (!folder) {
+        if (folder.error().kind == pf::ErrorKind::win32) return file_error(folder.error());
+        return untrusted(kJournalFolderRel);
+    }
+    auto h = os.files.create_file(journal_file(stage_dir), pf::GENERIC_READ | pf::READ_CONTROL,
+                                  pf::FILE_SHARE_READ, pf::OPEN_EXISTING, pf::OPEN_NO_FOLLOW);
+    if (!h) return file_error(h.error());
+    auto info = os.files.get_file_information_by_handle(*h);
+    if (!info) return file_error(info.error());
+    constexpr uint32_t not_plain = pf::FILE_ATTRIBUTE_DIRECTORY | pf::FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((info->file_attributes & not_plain) != 0 || info->number_of_links != 1 ||
+        !fs::is_trusted_object(os, *h))
+        return untrusted(kJournalFileRel);
+    return std::move(*h);
+}
+
+// The whole file, from the handle opened above.
+pf::Result<std::string> read_whole_file(pf::Os& os, const pf::Handle& h) {
     // Each read lands in a chunk of its own and the chunks are joined once at
     // the end: one string grown read by read would, while it moves, hold up
     // to three times the file, and the journal of a large runtime is large.
@@ -60,7 +78,7 @@ pf::Result<std::string> read_whole_file(pf::Os& os, const std::u16string& path) 
         if (used > max_journal_bytes) return pf::invalid_data("journal too large");
         std::string chunk(read_chunk, '\0');
         auto got = os.files.read_file(
-            *h, std::span<uint8_t>(reinterpret_cast<uint8_t*>(chunk.data()), read_chunk));
+            h, std::span<uint8_t>(reinterpret_cast<uint8_t*>(chunk.data()), read_chunk));
         if (!got) return std::unexpected(got.error());
         if (*got == 0) break;
         chunk.resize(*got);
@@ -96,20 +114,23 @@ pf::Status append_mark(pf::Os& os, const std::u16string& stage_dir, Journal* jou
 }
 
 std::expected<Journal, JournalReadError> read_journal(pf::Os& os, const std::u16string& stage_dir) {
-    auto bytes = read_whole_file(os, journal_file(stage_dir));
+    auto opened = open_trusted_journal(os, stage_dir);
+    if (!opened) return std::unexpected(opened.error());
+    auto bytes = read_whole_file(os, *opened);
     if (!bytes) {
         if (bytes.error().has_text("journal too large")) {
             return std::unexpected(
-                JournalReadError{JournalReadError::Kind::corrupt, {}, "journal too large"});
+                JournalReadError{JournalReadError::Kind::corrupt, {}, "journal too large", {}});
         }
-        return std::unexpected(JournalReadError{JournalReadError::Kind::file, bytes.error(), {}});
+        return std::unexpected(
+            JournalReadError{JournalReadError::Kind::file, bytes.error(), {}, {}});
     }
     auto journal = decode_journal(*bytes);
     if (!journal) {
         auto kind = journal.error().problem == JournalProblem::unsupported
                         ? JournalReadError::Kind::unsupported
                         : JournalReadError::Kind::corrupt;
-        return std::unexpected(JournalReadError{kind, {}, journal.error().detail});
+        return std::unexpected(JournalReadError{kind, {}, journal.error().detail, {}});
     }
     return std::move(*journal);
 }

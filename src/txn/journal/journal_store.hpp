@@ -22,7 +22,8 @@ std::u16string journal_file(const std::u16string& stage_dir);
 // failure the mark is popped again, so memory and disk keep agreeing: invalid
 // input "missing journal" when there is no journal (null), "invalid journal"
 // when it fails validation, or the Win32 error of the folder creation or the
-// write. The journal is the transaction context's; any slot that can hand out
+// write ("foreign_identity" when the journal folder found is not the engine's
+// own). The journal is the transaction context's; any slot that can hand out
 // a pointer to it will do.
 platform::Status append_mark(platform::Os& os, const std::u16string& stage_dir, Journal* journal,
                              const Mark& mark);
@@ -33,11 +34,18 @@ inline platform::Status append_mark(platform::Os& os, const std::u16string& stag
 
 // Why a journal could not be read: the file's error (a missing file is the
 // not-found Win32 error), or the defect that decoding found.
+// The objects a journal that may not be trusted names, relative to the stage.
+inline constexpr std::u16string_view kJournalFolderRel = u"journal";
+inline constexpr std::u16string_view kJournalFileRel = u"journal\\txn.json";
+
 struct JournalReadError {
-    enum class Kind : uint8_t { file, unsupported, corrupt };
+    // untrusted: the journal folder or file is one that somebody other than
+    // the system and the administrators could have written; never acted on.
+    enum class Kind : uint8_t { file, unsupported, corrupt, untrusted };
     Kind kind = Kind::file;
     platform::Error file_error;  // kind file
-    std::string_view detail;     // unsupported or corrupt
+    std::string_view detail;     // unsupported, corrupt or untrusted
+    std::u16string_view object;  // untrusted: kJournalFolderRel or kJournalFileRel
 
     bool is_not_found() const {
         return kind == Kind::file && (file_error.is_win32(platform::win32::file_not_found) ||

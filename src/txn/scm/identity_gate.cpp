@@ -15,8 +15,8 @@ namespace {
 constexpr uint32_t kMinConfigBytes = 64;
 constexpr uint32_t kMaxConfigBytes = 65536;
 
-// A configured image path the SCM runs exactly as written: one quoted path,
-// or a bare one the command line cannot split.
+}  // namespace
+
 std::optional<std::u16string> unambiguous_image(const std::u16string& configured) {
     if (configured.size() >= 2 && configured.front() == u'"' && configured.back() == u'"') {
         std::u16string inner = configured.substr(1, configured.size() - 2);
@@ -26,8 +26,6 @@ std::optional<std::u16string> unambiguous_image(const std::u16string& configured
     if (configured.find_first_of(u"\" \t\n\v\f\r") != std::u16string::npos) return std::nullopt;
     return configured;
 }
-
-}  // namespace
 
 Result<std::u16string> service_image_path(std::u16string_view binary_path) {
     while (!binary_path.empty() && binary_path.front() == u'"') binary_path.remove_prefix(1);

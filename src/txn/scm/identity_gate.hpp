@@ -18,6 +18,10 @@ struct VerifiedService {
     platform::Handle process;     // open for QUERY_LIMITED | SYNCHRONIZE
 };
 
+// A configured image path the SCM runs exactly as written: one quoted path,
+// or a bare one the command line cannot split. None otherwise.
+std::optional<std::u16string> unambiguous_image(const std::u16string& configured);
+
 // The configured image path with its enclosing quotes removed, checked to be
 // <root>\resources\holvar-service.exe: "unsafe_installation" otherwise.
 platform::Result<std::u16string> service_image_path(std::u16string_view binary_path);

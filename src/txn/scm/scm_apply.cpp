@@ -1,6 +1,8 @@
 // Writing the service's configuration: create it when missing, then always
 // write every field, so the stored image path is exactly the one asked for
 // whatever the creation made of it.
+#include "managed_v3/identity/path_walk.hpp"
+#include "txn/scm/identity_gate.hpp"
 #include "txn/scm/scm.hpp"
 #include "txn/scm/scm_text.hpp"
 #include "txn/scm/service_handle.hpp"
@@ -28,6 +30,14 @@ Status scm_apply(platform::Os& os, const ScmConfig& config) {
     auto numbers = translate_for_scm(config);
     if (!numbers) return std::unexpected(numbers.error());
     if (auto st = check_config_texts(config); !st) return st;
+    // Nothing is configured to run as LocalSystem from an image that anyone
+    // but the system and the administrators could change, or reach through a
+    // folder they could change: the image path is walked, and stays pinned
+    // until the configuration is written.
+    auto image = unambiguous_image(config.binary_path);
+    if (!image) return platform::fail(platform::ErrorKind::other, "unsafe_installation");
+    auto pinned = v3::walk_trusted_path(os, *image);
+    if (!pinned) return platform::fail(platform::ErrorKind::other, "unsafe_installation");
     const std::u16string deps = dependency_multi_string(config.dependencies);
 
     constexpr uint32_t kServiceAccess =

@@ -15,7 +15,10 @@ namespace holvar::txn::tree {
 
 class RebootSchedule {
   public:
-    // MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT). The path is
+    // MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT), only for a name
+    // nobody else can redirect before the restart: every folder above it
+    // trusted and no link, the item no link, and a folder item trusted too
+    // ("foreign_identity" otherwise, and nothing is scheduled). The path is
     // recorded on success; the first failure's Win32 code is remembered.
     platform::Status schedule_delete_at_reboot(platform::Os& os, std::u16string_view path);
 

@@ -4,6 +4,7 @@
 
 #include "platform/win_path.hpp"
 #include "txn/fs/handle_ops.hpp"
+#include "txn/fs/owned_folder.hpp"
 #include "txn/tree/directories.hpp"
 
 namespace holvar::txn::tree {
@@ -32,11 +33,9 @@ std::u16string trash_tree_name(uint32_t pid, uint32_t n) {
 }
 
 p::Status ensure_trash_folder(p::Os& os, std::u16string_view trash) {
-    auto parent = p::parent_path(trash);
-    auto name = p::file_name(trash);
-    if (!parent || !name) return p::invalid_input("invalid trash folder");
-    std::u16string component = *name;
-    return ensure_directories(os, *parent, std::span(&component, 1));
+    auto owned = fs::ensure_owned_folder(os, trash);
+    if (!owned) return std::unexpected(owned.error());
+    return {};
 }
 
 p::Result<std::u16string> move_to_trash(p::Os& os, const p::Handle& handle,

@@ -22,8 +22,9 @@ std::u16string trash_tree_name(uint32_t pid, uint32_t n);
 // How many "tree-<pid>-<n>" names one process tries before it gives up.
 inline constexpr uint32_t kTreeTrashNames = 1000;
 
-// The trash folder itself, created when missing (its parent, the stage
-// directory, must exist); anything else at its path is "foreign_identity".
+// The trash folder itself, created with the protected descriptor when missing
+// (its parent, the stage directory, must exist); anything at its path but a
+// real directory that passes the trust rule is "foreign_identity".
 platform::Status ensure_trash_folder(platform::Os& os, std::u16string_view trash);
 
 // Renames the open object to trash\tree-<pid>-<n> for the first n from 0 to
