@@ -1,7 +1,10 @@
-// Deliberately broken behaviours, for the crash explorer's own tests to show
-// that the explorer catches each of them. Nothing the shipped engine reads
-// (its command line, its files, its environment) can switch one on: only a
-// test calls `set_breakage`, and the engine behaves as built otherwise.
+// Deliberately broken behaviours, for the tests that show that the crash
+// explorer and the attack scenarios catch each of them. They exist only in
+// builds with HOLVAR_TEST_SEAMS, which the native test builds define and the
+// shipped holvar-service-install.exe never does: there every `broken` is a
+// constant false and the branches it guards are compiled away. Even where
+// they exist, nothing the engine reads (its command line, its files, its
+// environment) switches one on: only a test calls `set_breakage`.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +22,14 @@ enum class Breakage : uint8_t {
     // The rollback undoes in reverse without first settling the operations a
     // crash left between their two steps.
     rollback_without_classification,
+    // An object is trusted by its owner alone, whatever its DACL grants.
+    trust_by_owner_only,
+    // A deletion at the next restart is scheduled without looking at the
+    // folders on the way, one of which may become a link before then.
+    schedule_through_any_folder,
 };
+
+#if defined(HOLVAR_TEST_SEAMS)
 
 // One switch for the whole process; header-only, so that every module that
 // reads it links without another library.
@@ -32,5 +42,13 @@ inline void set_breakage(Breakage b) {
 inline bool broken(Breakage b) {
     return current_breakage == b;
 }
+
+#else
+
+constexpr bool broken(Breakage) {
+    return false;
+}
+
+#endif
 
 }  // namespace holvar::txn::seam

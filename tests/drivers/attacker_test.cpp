@@ -7,9 +7,12 @@
 // program they could write is configured as the service or started. The
 // same transactions from a stage made as the guide for setup programs says
 // work under a drive root too.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <set>
 
@@ -24,6 +27,7 @@
 #include "platform/win_path.hpp"
 #include "txn/journal/journal_codec.hpp"
 #include "txn/scm/scm_config.hpp"
+#include "txn/test_seam.hpp"
 
 namespace holvar::drivers::testing {
 namespace {
@@ -459,10 +463,8 @@ const Scenario kScenarios[] = {
      .fields = {{"/outcome", str("rolled_back")}}},
 };
 
-class AttackTest : public ::testing::TestWithParam<Scenario> {};
-
-TEST_P(AttackTest, NothingOutsideChangesAndNoUserProgramRunsElevated) {
-    const Scenario& s = GetParam();
+// One scenario, every check a gtest expectation.
+void run_scenario(const Scenario& s) {
     Attack m(s.parent, s.protect_diagnostics);
     s.arrange(m);
     const auto before = m.outside();
@@ -493,6 +495,61 @@ TEST_P(AttackTest, NothingOutsideChangesAndNoUserProgramRunsElevated) {
     EXPECT_TRUE(m.machine->exists(kSystemFile));
     EXPECT_EQ(m.outside(), before);
 }
+
+const Scenario& scenario_named(std::string_view name) {
+    for (const Scenario& s : kScenarios)
+        if (s.name == name) return s;
+    ADD_FAILURE() << "no scenario " << name;
+    return kScenarios[0];
+}
+
+class AttackTest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(AttackTest, NothingOutsideChangesAndNoUserProgramRunsElevated) {
+    run_scenario(GetParam());
+}
+
+// The engine broken on purpose, one way at a time: the scenario that guards
+// against that fault must notice.
+struct Mutant {
+    const char* name;
+    txn::seam::Breakage breakage;
+    const char* caught_by;  // the scenario
+};
+
+const Mutant kMutants[] = {
+    {"trust_by_owner_only", txn::seam::Breakage::trust_by_owner_only,
+     "payload_image_the_user_may_change"},
+    {"forged_journal_trusted_by_owner", txn::seam::Breakage::trust_by_owner_only,
+     "forged_journal_in_a_writable_journal_folder"},
+    {"schedule_through_any_folder", txn::seam::Breakage::schedule_through_any_folder,
+     "restart_deletion_in_a_user_writable_folder"},
+};
+
+class AttackMutant : public ::testing::TestWithParam<Mutant> {
+  protected:
+    void TearDown() override { txn::seam::set_breakage(txn::seam::Breakage::none); }
+};
+
+TEST_P(AttackMutant, IsCaughtByItsScenario) {
+    ::testing::TestPartResultArray caught;
+    txn::seam::set_breakage(GetParam().breakage);
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &caught);
+        run_scenario(scenario_named(GetParam().caught_by));
+    }
+    txn::seam::set_breakage(txn::seam::Breakage::none);
+    ASSERT_GT(caught.size(), 0) << GetParam().name << " went unnoticed";
+    // The first broken promise, on one line.
+    std::string first = caught.GetTestPartResult(0).message();
+    std::replace(first.begin(), first.end(), '\n', ' ');
+    std::cout << GetParam().name << ": caught by " << GetParam().caught_by << ": "
+              << first.substr(0, 300) << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AttackMutant, ::testing::ValuesIn(kMutants),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Rows, AttackTest, ::testing::ValuesIn(kScenarios),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -5,6 +5,7 @@
 #include "txn/fs/object_identity.hpp"
 #include "txn/fs/trusted_directory.hpp"
 #include "txn/fs/wide_path.hpp"
+#include "txn/test_seam.hpp"
 #include "txn/tree/directories.hpp"
 
 namespace holvar::txn::tree {
@@ -21,6 +22,7 @@ namespace {
 // itself is no link, and a folder passes the rule too (what was scheduled
 // inside it must still be there at the restart).
 p::Status check_schedulable(p::Os& os, std::u16string_view path) {
+    if (seam::broken(seam::Breakage::schedule_through_any_folder)) return {};
     auto parent = p::parent_path(path);
     if (!parent) return p::foreign_identity();
     if (!v3::walk_trusted_path(os, *parent, v3::WalkHold::check_only)) return p::foreign_identity();
