@@ -1,0 +1,3 @@
+# The rules of the Windows calls that hold no Windows call themselves: buffer
+# sizes, texts behind returned pointers, bounded waits. Header-only.
+set(AREA_LIBS holvar_platform)
