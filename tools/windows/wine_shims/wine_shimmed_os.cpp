@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/win32/buffer_words.hpp"
+#include "platform/win32/file_info_classes.hpp"
 #include "platform/win32/windows_api.hpp"
 #include "platform/win_path.hpp"
 #include "wine_shims/answer_rewrites.hpp"
@@ -12,12 +13,6 @@ namespace holvar::wine_shims {
 namespace {
 
 constexpr uint32_t kInvalidFunction = 1;
-constexpr int kFileRenameInfoClass = 3;
-constexpr int kFileDispositionInfoClass = 4;
-// FILE_RENAME_INFO on x64: ReplaceIfExists at 0, RootDirectory at 8,
-// FileNameLength at 16, FileName from 20.
-constexpr size_t kRenameHeaderBytes = 20;
-
 bool wine_ntdll() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -86,30 +81,19 @@ std::array<uint64_t, kShimCount> ShimState::uses() const {
     return uses_;
 }
 
-void ShimState::add_volume_handle(uint64_t raw) {
+void ShimState::mark(HandleMark kind, uint64_t raw) {
     std::lock_guard lock(mutex_);
-    volume_handles_.insert(raw);
+    marks_[static_cast<size_t>(kind)].insert(raw);
 }
 
-bool ShimState::is_volume_handle(uint64_t raw) const {
+bool ShimState::marked(HandleMark kind, uint64_t raw) const {
     std::lock_guard lock(mutex_);
-    return volume_handles_.count(raw) != 0;
-}
-
-void ShimState::add_foreign_token(uint64_t raw) {
-    std::lock_guard lock(mutex_);
-    foreign_tokens_.insert(raw);
-}
-
-bool ShimState::is_foreign_token(uint64_t raw) const {
-    std::lock_guard lock(mutex_);
-    return foreign_tokens_.count(raw) != 0;
+    return marks_[static_cast<size_t>(kind)].count(raw) != 0;
 }
 
 void ShimState::forget(uint64_t raw) {
     std::lock_guard lock(mutex_);
-    volume_handles_.erase(raw);
-    foreign_tokens_.erase(raw);
+    for (auto& marked : marks_) marked.erase(raw);
 }
 
 void ShimState::mark_ordinary_user(const platform::FileIdInfo& id) {
@@ -133,14 +117,14 @@ platform::Result<platform::Handle> ShimmedFiles::create_file(
     const std::u16string& path, uint32_t access, uint32_t share, uint32_t disposition,
     uint32_t flags_and_attributes, const platform::SecurityDescriptor* sd) {
     auto h = Win32Files::create_file(path, access, share, disposition, flags_and_attributes, sd);
-    if (h && state_.active() && is_volume_device(path)) state_.add_volume_handle(h->raw());
+    if (h && state_.active() && is_volume_device(path)) state_.mark(HandleMark::volume, h->raw());
     return h;
 }
 
 platform::Status ShimmedFiles::flush_file_buffers(const platform::Handle& h) {
     auto real = Win32Files::flush_file_buffers(h);
     if (!real && real.error().is_win32(kInvalidFunction) && state_.active() &&
-        state_.is_volume_handle(h.raw())) {
+        state_.marked(HandleMark::volume, h.raw())) {
         state_.used(Shim::volume_flush);
         return {};
     }
@@ -156,18 +140,11 @@ platform::Status ShimmedFiles::set_file_rename_info_ex(const platform::Handle& h
     // The older class renames within the directory only for a bare name and
     // has no flags but ReplaceIfExists: only full paths are passed on.
     if (!platform::is_absolute_path(target)) return real;
-    const size_t name_bytes = target.size() * sizeof(char16_t);
-    std::vector<uint64_t> storage(
-        win32::words_for_bytes(kRenameHeaderBytes + name_bytes + sizeof(char16_t)), 0);
-    auto* bytes = reinterpret_cast<uint8_t*>(storage.data());
     const DWORD replace = (flags & FILE_RENAME_FLAG_REPLACE_IF_EXISTS) ? 1 : 0;
-    const DWORD name_length = static_cast<DWORD>(name_bytes);
-    std::memcpy(bytes, &replace, sizeof(replace));
-    std::memcpy(bytes + 16, &name_length, sizeof(name_length));
-    std::memcpy(bytes + kRenameHeaderBytes, target.data(), name_bytes);
+    win32::RenameRecord record(replace, target);
     if (!SetFileInformationByHandle(win32::to_native(h),
-                                    static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileRenameInfoClass),
-                                    bytes, static_cast<DWORD>(kRenameHeaderBytes + name_bytes)))
+                                    win32::info_class(win32::file_rename_info_class), record.data(),
+                                    record.bytes()))
         return win32::last_error();
     state_.used(Shim::rename_ex);
     return {};
@@ -180,9 +157,9 @@ platform::Status ShimmedFiles::set_file_disposition_info_ex(const platform::Hand
         return real;
     FILE_DISPOSITION_INFO info{};
     info.DeleteFile = (flags & FILE_DISPOSITION_FLAG_DELETE) ? TRUE : FALSE;
-    if (!SetFileInformationByHandle(
-            win32::to_native(h), static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoClass),
-            &info, sizeof(info)))
+    if (!SetFileInformationByHandle(win32::to_native(h),
+                                    win32::info_class(win32::file_disposition_info_class), &info,
+                                    sizeof(info)))
         return win32::last_error();
     state_.used(Shim::disposition_ex);
     return {};
@@ -217,7 +194,8 @@ platform::Result<platform::SecurityDescriptor> ShimmedSecurity::get_security_inf
 platform::Result<platform::Handle> ShimmedSecurity::open_process_token(
     const platform::Handle* process, uint32_t access) {
     auto token = Win32Security::open_process_token(process, access);
-    if (token && process != nullptr && state_.active()) state_.add_foreign_token(token->raw());
+    if (token && process != nullptr && state_.active())
+        state_.mark(HandleMark::foreign_token, token->raw());
     return token;
 }
 
@@ -225,7 +203,7 @@ platform::Result<platform::TokenInformation> ShimmedSecurity::get_token_informat
     const platform::Handle& token, uint32_t info_class, uint32_t buffer_bytes) {
     auto real = Win32Security::get_token_information(token, info_class, buffer_bytes);
     if (!real || info_class != platform::TokenUser || !state_.active() ||
-        !state_.is_foreign_token(token.raw()))
+        !state_.marked(HandleMark::foreign_token, token.raw()))
         return real;
     auto system = platform::sid_from_string(platform::sids::local_system);
     if (!system) return real;

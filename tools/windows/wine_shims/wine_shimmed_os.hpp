@@ -38,6 +38,10 @@ enum class Shim : uint8_t {
 inline constexpr size_t kShimCount = 6;
 std::string_view shim_name(Shim shim);
 
+// Handles the shims must recognise: a volume opened by its device path, the
+// token of another process.
+enum class HandleMark : uint8_t { volume, foreign_token };
+
 // What the shims share: whether they act, the SIDs they map, the handles
 // they must recognise, and how often each changed an answer.
 class ShimState {
@@ -48,10 +52,8 @@ class ShimState {
     void used(Shim shim);
     std::array<uint64_t, kShimCount> uses() const;
 
-    void add_volume_handle(uint64_t raw);
-    bool is_volume_handle(uint64_t raw) const;
-    void add_foreign_token(uint64_t raw);
-    bool is_foreign_token(uint64_t raw) const;
+    void mark(HandleMark kind, uint64_t raw);
+    bool marked(HandleMark kind, uint64_t raw) const;
     void forget(uint64_t raw);  // the handle was closed
 
     // Objects a test made as an ordinary user's keep the Wine user as owner.
@@ -63,8 +65,7 @@ class ShimState {
     platform::Sid wine_user_;
     mutable std::mutex mutex_;
     std::array<uint64_t, kShimCount> uses_{};
-    std::set<uint64_t> volume_handles_;
-    std::set<uint64_t> foreign_tokens_;
+    std::array<std::set<uint64_t>, 2> marks_;
     std::vector<platform::FileIdInfo> ordinary_users_;
 };
 
