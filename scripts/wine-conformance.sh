@@ -60,6 +60,12 @@ if [[ -f "${engine}" ]]; then
         exit 1
     fi
     echo "wine-conformance: holvar-service-install.exe starts, prints nothing, exits 11 without arguments"
+    # The Wine adapter is test-only: the shipped engine never asks whether it
+    # runs under Wine.
+    if grep -qa wine_get_version "${engine}"; then
+        echo "wine-conformance: holvar-service-install.exe holds test-only Wine code" >&2
+        exit 1
+    fi
 fi
 status=0
 timeout 120 "${loader}" "${exe}" --gtest_color=no >"${log}.crlf" 2>&1 || status=$?
@@ -80,4 +86,21 @@ if [[ -z "${passed}" ]]; then
     exit 1
 fi
 echo "conformance on wine: ${passed} passed, ${failed:-0} failed, ${skipped:-0} skipped"
+
+# The adapter that runs the engine under Wine (test-only, beside the suite):
+# each of its six shims shown in the same prefix.
+shims="$(dirname "${exe}")/wine-shims-tests.exe"
+if [[ -f "${shims}" ]]; then
+    shims_status=0
+    timeout 60 "${loader}" "${shims}" --gtest_color=no >"${log}.crlf" 2>&1 || shims_status=$?
+    tr -d '\r' <"${log}.crlf" >"${log}"
+    grep -E '^\[  FAILED  \]|Failure$|^Expected|^  Actual|Which is' "${log}" || true
+    shims_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\./\1/p' "${log}" | tail -n 1)
+    shims_failed=$(sed -n 's/^ *\([0-9]*\) FAILED TESTS\{0,1\}$/\1/p' "${log}" | tail -n 1)
+    echo "wine shims: ${shims_passed:-0} passed, ${shims_failed:-0} failed"
+    if [[ -z "${shims_passed}" || "${shims_status}" != 0 ]]; then
+        [[ -n "${shims_passed}" ]] || tail -n 20 "${log}" >&2
+        status=1
+    fi
+fi
 exit "${status}"

@@ -159,6 +159,7 @@ class Clock {
     // abandoned, not stopped: it runs on to its end by itself (on a worker
     // thread on Windows), so it must own everything it touches and close what
     // it opened; whatever it shares with the caller goes through a shared_ptr.
+    // When no worker can be had the task does not run and the result is false.
     // Used for the blocking steps that a deadline must be able to outrun.
     virtual bool run_bounded(std::function<void()> task, Duration limit) = 0;
 };

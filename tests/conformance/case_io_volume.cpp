@@ -1,5 +1,5 @@
-// Access checks on reads, writes and flushes; what the two identity queries
-// agree on; volume paths of names that do not exist yet; delayed moves.
+// Access checks on reads, writes and flushes (of files and of a volume); what the two identity
+// queries agree on; volume paths of names that do not exist yet; delayed moves.
 #include <optional>
 
 #include "conformance.hpp"
@@ -46,6 +46,31 @@ TEST_F(AccessChecks, AReadOnlyFileCannotBeOpenedForWriting) {
     auto basic = files().get_file_basic_info(*reader);
     ASSERT_OK(basic);
     EXPECT_NE(basic->file_attributes & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+// FlushFileBuffers on a volume ("\\.\C:", no trailing separator) writes every
+// file of the volume: the handle needs write access like any other flushed
+// handle, and only an administrator can open a volume for writing.
+class VolumeFlush : public Case {
+  protected:
+    std::u16string volume_device() const {
+        return u"\\\\.\\" + std::u16string(1, work()[0]) + u":";
+    }
+};
+
+TEST_F(VolumeFlush, AVolumeOpenedForWritingIsFlushed) {
+    SKIP_ON_WINE(wine_gap::volume_flush);
+    ASSERT_OK(make_file(at(u"f")));
+    auto volume = open(volume_device(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_OK(volume);
+    ASSERT_OK(files().flush_file_buffers(*volume));
+}
+
+TEST_F(VolumeFlush, AVolumeOpenedForReadingOnlyIsNotFlushed) {
+    SKIP_ON_WINE(wine_gap::volume_flush);
+    auto volume = open(volume_device(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_OK(volume);
+    EXPECT_WIN32(files().flush_file_buffers(*volume), win32::access_denied);
 }
 
 // CreateFileW adds SYNCHRONIZE and FILE_READ_ATTRIBUTES to whatever access it

@@ -136,5 +136,67 @@ TEST_F(MoveFileEx, ChangingOnlyTheCaseRenames) {
     EXPECT_EQ(narrow((*listing)[0].file_name), "NAME");
 }
 
+// A directory cannot be renamed while anything below it, at any depth, is
+// open, whatever that handle shares (5); what is open beside it, or the
+// directory itself opened sharing deletion, does not stop it.
+class DirectoryMoves : public Case {
+  protected:
+    void SetUp() override {
+        Case::SetUp();
+        ASSERT_OK(files().create_directory(at(u"d")));
+        ASSERT_OK(files().create_directory(at(u"d\\sub")));
+        ASSERT_OK(make_file(at(u"d\\f")));
+        ASSERT_OK(make_file(at(u"d\\sub\\g")));
+        ASSERT_OK(make_file(at(u"beside")));
+    }
+    Status move(const std::u16string& from, const std::u16string& to) {
+        return files().move_file_ex(from, &to, 0);
+    }
+};
+
+TEST_F(DirectoryMoves, ADirectoryWithAnOpenBelowItIsNotRenamed) {
+    SKIP_ON_WINE(wine_gap::directory_with_open_files);
+    struct Row {
+        const char16_t* held;
+        uint32_t share;
+    };
+    const Row rows[] = {
+        {u"d\\f", FILE_SHARE_ALL},
+        {u"d\\f", FILE_SHARE_READ},
+        {u"d\\sub\\g", FILE_SHARE_ALL},
+        {u"d\\sub", FILE_SHARE_ALL},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(narrow(row.held));
+        auto held = open(at(row.held), FILE_READ_ATTRIBUTES | FILE_READ_DATA, row.share,
+                         FILE_FLAG_BACKUP_SEMANTICS);
+        ASSERT_OK(held);
+        EXPECT_WIN32(move(at(u"d"), at(u"e")), win32::access_denied);
+        // By handle too, with or without POSIX semantics.
+        auto dir = open(at(u"d"), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_ALL,
+                        FILE_FLAG_BACKUP_SEMANTICS);
+        ASSERT_OK(dir);
+        EXPECT_WIN32(files().set_file_rename_info_ex(*dir, at(u"e"), 0), win32::access_denied);
+        EXPECT_WIN32(
+            files().set_file_rename_info_ex(*dir, at(u"e"), FILE_RENAME_FLAG_POSIX_SEMANTICS),
+            win32::access_denied);
+        dir->reset();
+        held->reset();
+        ASSERT_OK(move(at(u"d"), at(u"e")));
+        ASSERT_OK(move(at(u"e"), at(u"d")));
+    }
+}
+
+TEST_F(DirectoryMoves, WhatIsOpenBesideItOrTheDirectoryItselfDoesNotStopIt) {
+    auto beside = open(at(u"beside"), GENERIC_READ, 0);
+    ASSERT_OK(beside);
+    auto itself = open(at(u"d"), FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_ALL,
+                       FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_OK(itself);
+    ASSERT_OK(move(at(u"d"), at(u"e")));
+    auto text = read_all(at(u"e\\sub\\g"));
+    ASSERT_OK(text);
+}
+
 }  // namespace
 }  // namespace holvar::conformance

@@ -93,6 +93,10 @@ inline constexpr const char* owner_only_descriptor =
     "GetSecurityInfo for the owner alone also reports a DACL";
 inline constexpr const char* junctions =
     "FSCTL_SET_REPARSE_POINT is not supported (50): no junction can be made";
+inline constexpr const char* volume_flush =
+    "FlushFileBuffers on a volume handle (\\\\.\\C:) fails with 1 (ERROR_INVALID_FUNCTION)";
+inline constexpr const char* directory_with_open_files =
+    "a directory is renamed while files below it are open";
 inline constexpr const char* child_environment =
     "a child given an environment block also gets Wine's own variables "
     "(WINE*, SystemDrive, SystemRoot)";

@@ -1,6 +1,8 @@
 // The processes holding a file, as the Restart Manager reports them.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "quiesce/process_fixture.hpp"
 #include "txn/quiesce/holders.hpp"
 
@@ -97,6 +99,66 @@ TEST_F(Holders, FailuresOfTheRestartManagerAreItsCodes) {
         auto list = txn::quiesce::list_file_holders(os(), kFile);
         ASSERT_FALSE(list);
         EXPECT_TRUE(list.error().is_win32(row.code));
+    }
+}
+
+// The machine's Restart Manager, with processes that open the file between
+// the call that sizes the list and the call that fills it.
+class GrowingList : public platform::RestartManager {
+  public:
+    GrowingList(platform::RestartManager& rm, std::function<void()> grow, int growths)
+        : rm_(rm), grow_(std::move(grow)), growths_(growths) {}
+    platform::Result<uint32_t> rm_start_session() override { return rm_.rm_start_session(); }
+    platform::Status rm_register_resources(uint32_t session,
+                                           const std::vector<std::u16string>& files) override {
+        return rm_.rm_register_resources(session, files);
+    }
+    platform::RmList rm_get_list(uint32_t session, uint32_t capacity) override {
+        if (capacity > 0 && growths_ > 0) {
+            --growths_;
+            grow_();
+        }
+        return rm_.rm_get_list(session, capacity);
+    }
+    platform::Status rm_end_session(uint32_t session) override {
+        return rm_.rm_end_session(session);
+    }
+
+  private:
+    platform::RestartManager& rm_;
+    std::function<void()> grow_;
+    int growths_;
+};
+
+TEST_F(Holders, AListThatGrowsWhileItIsReadIsAskedForAgain) {
+    struct Row {
+        int growths;
+        bool listed;  // else ERROR_MORE_DATA
+    };
+    for (const Row& row : {Row{1, true}, Row{7, true}, Row{8, false}}) {
+        SCOPED_TRACE(row.growths);
+        handles_.clear();  // before the processes whose handles they are
+        holders_.clear();
+        hold(u"C:\\Work\\first.exe");
+        int made = 0;
+        GrowingList growing(
+            os().restart_manager,
+            [&] {
+                hold(u"C:\\Work\\late" + std::u16string(1, static_cast<char16_t>(u'a' + made++)) +
+                     u".exe");
+            },
+            row.growths);
+        platform::Os& o = os();
+        platform::Os wrapped{o.files,    o.security, o.sync,  o.clock, o.processes,
+                             o.services, o.registry, growing, o.pipes};
+        auto list = txn::quiesce::list_file_holders(wrapped, kFile);
+        if (!row.listed) {
+            ASSERT_FALSE(list);
+            EXPECT_TRUE(list.error().is_win32(platform::win32::more_data));
+            continue;
+        }
+        ASSERT_TRUE(list);
+        EXPECT_EQ(list->size(), static_cast<size_t>(1 + row.growths));
     }
 }
 

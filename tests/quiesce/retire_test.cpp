@@ -121,6 +121,33 @@ TEST_F(Retire, ACompanionThatCannotBeTrustedOrEndedIsAnIdentityFailure) {
     }
 }
 
+// An administrator whose token lacks "Debug programs" (removed by policy).
+sim::Token admin_without_debug() {
+    sim::Token t = sim::admin_token();
+    std::erase(t.privileges, std::u16string(u"SeDebugPrivilege"));
+    return t;
+}
+
+class RetireWithoutDebug : public ::testing::Test, public ProcessHost {
+  public:
+    RetireWithoutDebug() : ProcessHost(admin_without_debug()) {}
+};
+
+TEST_F(RetireWithoutDebug, ACompanionThatCannotBeOpenedForWantOfThePrivilegeSaysSo) {
+    write_program(kCompanion, kCompanionProgram);
+    const uint32_t pid = start(kCompanion);
+    auto st = txn::quiesce::retire_runtime_processes(os(), kRoot);
+    ASSERT_FALSE(st);
+    EXPECT_TRUE(st.error().is_win32(1300));  // ERROR_NOT_ALL_ASSIGNED
+    EXPECT_TRUE(machine().process_alive(pid));
+    EXPECT_EQ(engine_handles(), 0u);
+}
+
+TEST_F(RetireWithoutDebug, WithoutACompanionRunningThePrivilegeIsNotNeeded) {
+    write_program(kCompanion, kCompanionProgram);
+    EXPECT_TRUE(txn::quiesce::retire_runtime_processes(os(), kRoot));
+}
+
 class RetireUnelevated : public ::testing::Test, public ProcessHost {
   public:
     RetireUnelevated() : ProcessHost(sim::user_token()) {}

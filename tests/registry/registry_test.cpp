@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <span>
 
 #include "platform/sim/machine.hpp"
 #include "platform/sim/machine_state.hpp"
@@ -328,6 +329,79 @@ TEST_F(RegistryTest, PendingRenamesAreParsedStrictly) {
             ASSERT_FALSE(got) << c.what;
             EXPECT_TRUE(got.error().has_text(c.error)) << c.what;
         }
+    }
+}
+
+// The machine's registry, with a writer that schedules one more rename
+// between each size probe and the read that follows it.
+class GrowingValue : public platform::Registry {
+  public:
+    GrowingValue(Host& host, int growths) : host_(host), growths_(growths) {}
+    platform::Result<platform::Handle> reg_create_key(const std::u16string& path,
+                                                      uint32_t access) override {
+        return r().reg_create_key(path, access);
+    }
+    platform::Result<platform::Handle> reg_open_key(const std::u16string& path,
+                                                    uint32_t access) override {
+        return r().reg_open_key(path, access);
+    }
+    platform::Status reg_set_value(const platform::Handle& key, const std::u16string& name,
+                                   uint32_t type, std::span<const uint8_t> data) override {
+        return r().reg_set_value(key, name, type, data);
+    }
+    platform::Result<platform::RegValueInfo> reg_query_value(const platform::Handle& key,
+                                                             const std::u16string& name,
+                                                             std::span<uint8_t> buffer) override {
+        if (buffer.data() != nullptr && growths_ > 0) {
+            --growths_;
+            pairs.push_back(u"\\??\\C:\\late" +
+                            std::u16string(1, static_cast<char16_t>(u'a' + pairs.size())));
+            pairs.push_back(u"");
+            host_.put(kSessionManagerKey, kPendingRenamesValue, REG_VALUE_MULTI_SZ,
+                      sim::multi_sz_bytes(pairs));
+        }
+        return r().reg_query_value(key, name, buffer);
+    }
+    platform::Status reg_delete_tree(const platform::Handle& key,
+                                     const std::u16string& subkey) override {
+        return r().reg_delete_tree(key, subkey);
+    }
+    platform::Status reg_delete_value(const platform::Handle& key,
+                                      const std::u16string& name) override {
+        return r().reg_delete_value(key, name);
+    }
+    std::vector<std::u16string> pairs{u"\\??\\C:\\first", u""};
+
+  private:
+    platform::Registry& r() { return host_.os().registry; }
+    Host& host_;
+    int growths_;
+};
+
+TEST_F(RegistryTest, PendingRenamesThatGrowWhileTheyAreReadAreReadAgain) {
+    struct Row {
+        int growths;
+        bool read;  // else ERROR_MORE_DATA
+    };
+    for (const Row& row : {Row{1, true}, Row{7, true}, Row{8, false}}) {
+        SCOPED_TRACE(row.growths);
+        Host fresh;
+        GrowingValue growing(fresh, row.growths);
+        fresh.put(kSessionManagerKey, kPendingRenamesValue, REG_VALUE_MULTI_SZ,
+                  sim::multi_sz_bytes(growing.pairs));
+        platform::Os& o = fresh.os();
+        platform::Os wrapped{o.files, o.security,        o.sync, o.clock, o.processes, o.services,
+                             growing, o.restart_manager, o.pipes};
+        auto got = registry_pending_renames(wrapped);
+        if (!row.read) {
+            ASSERT_FALSE(got);
+            EXPECT_TRUE(got.error().is_win32(platform::win32::more_data));
+            continue;
+        }
+        ASSERT_TRUE(got);
+        ASSERT_EQ(got->size(), static_cast<size_t>(1 + row.growths));
+        EXPECT_EQ(got->back().source, growing.pairs[growing.pairs.size() - 2]);
+        EXPECT_EQ(fresh.open_keys(), 0u);
     }
 }
 

@@ -43,12 +43,26 @@ bool may_add(const Machine::State& s, const Token& t, NodeId dir, bool directory
     return (granted_access(p.dacl, p.owner, t, right) & right) != 0;
 }
 
+// Whether any handle is open on an object below `dir`, at any depth, through
+// a name below it: NTFS refuses to rename such a directory (access denied),
+// whatever the share modes of those handles.
+bool has_open_below(const Machine::State& s, NodeId dir) {
+    for (const auto& [raw, h] : s.handles) {
+        if (h.type != HandleType::file || h.node == dir) continue;
+        const Node& n = s.live.nodes.at(h.node);
+        if (n.links.empty()) continue;  // deleted: no longer below anything
+        if (lies_inside(s, acting_link(n, h.opened_as).parent, dir)) return true;
+    }
+    return false;
+}
+
 // The checks a rename makes of its target, then the rename itself. Share
 // modes protect only the object they were given for: a directory held open
 // without FILE_SHARE_DELETE cannot itself be renamed or deleted (the DELETE
-// open fails), while the objects inside it can still be moved.  Windows does
-// not document refusing the rename of a directory for handles open below
-// it; the model does not refuse it either. `posix`:
+// open fails), while the objects inside it can still be moved. A directory
+// with any handle open below it cannot be renamed at all (5), whatever those
+// handles share: the file system looks for open files under a directory
+// before it renames it. `posix`:
 // an existing target open with FILE_SHARE_DELETE may be replaced; without
 // it, any open handle of the target refuses the replacement.
 Status rename_node(Caller& c, NodeId node, const Link& from, const Target& to, bool replace,
@@ -72,6 +86,8 @@ Status rename_node(Caller& c, NodeId node, const Link& from, const Target& to, b
         if (!access_allowed(s, token, *to.node, to.parent, DELETE))
             return win32_error(win32::access_denied);
     }
+    if (n.kind == NodeKind::directory && !same_name && has_open_below(s, node))
+        return win32_error(win32::access_denied);
     // Windows refuses to move a directory below itself.
     if (n.kind == NodeKind::directory && lies_inside(s, to.parent, node))
         return win32_error(win32::sharing_violation);

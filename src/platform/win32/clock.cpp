@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/win32/bounded_run.hpp"
 #include "platform/win32/windows_api.hpp"
 
 namespace holvar::win32 {
@@ -54,20 +55,23 @@ DWORD WINAPI run_task(void* parameter) {
 
 bool Win32Clock::run_bounded(std::function<void()> task, platform::Duration limit) {
     auto owned = std::make_unique<std::function<void()>>(std::move(task));
-    HANDLE thread = CreateThread(nullptr, 0, run_task, owned.get(), 0, nullptr);
-    if (thread == nullptr) {
-        // No worker to be had: run it here, which still gives its result.
-        (*owned)();
+    HANDLE thread = nullptr;
+    const auto start = [&] {
+        thread = CreateThread(nullptr, 0, run_task, owned.get(), 0, nullptr);
+        if (thread == nullptr) return false;
+        owned.release();  // the worker frees it
         return true;
-    }
-    owned.release();
-    const auto ms = limit <= platform::Duration::zero()
-                        ? int64_t{0}
-                        : std::chrono::ceil<std::chrono::milliseconds>(limit).count();
-    const DWORD wait =
-        WaitForSingleObject(thread, static_cast<DWORD>(std::min<int64_t>(ms, INFINITE - 1)));
-    CloseHandle(thread);
-    return wait == WAIT_OBJECT_0;
+    };
+    const auto wait_end = [&] {
+        const auto ms = limit <= platform::Duration::zero()
+                            ? int64_t{0}
+                            : std::chrono::ceil<std::chrono::milliseconds>(limit).count();
+        const DWORD wait =
+            WaitForSingleObject(thread, static_cast<DWORD>(std::min<int64_t>(ms, INFINITE - 1)));
+        CloseHandle(thread);
+        return wait == WAIT_OBJECT_0;
+    };
+    return run_on_worker(start, wait_end);
 }
 
 }  // namespace holvar::win32

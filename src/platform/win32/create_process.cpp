@@ -2,6 +2,7 @@
 // the child into jobs from its first instruction.
 #include <vector>
 
+#include "platform/win32/buffer_words.hpp"
 #include "platform/win32/processes.hpp"
 #include "platform/win32/windows_api.hpp"
 
@@ -10,20 +11,24 @@ namespace {
 
 static_assert(sizeof(STARTUPINFOEXW) == 112);
 
-// InitializeProcThreadAttributeList storage, deleted on every path.
+// InitializeProcThreadAttributeList storage, deleted on every path. Windows
+// keeps a pointer to each attribute's value until the list is deleted, so the
+// list owns those values: they are destroyed after DeleteProcThreadAttributeList.
 class AttributeList {
   public:
     static platform::Result<AttributeList> with_room_for(DWORD count) {
         SIZE_T bytes = 0;
         InitializeProcThreadAttributeList(nullptr, count, 0, &bytes);
         AttributeList list;
-        list.storage_.resize((bytes + 7) / 8);
+        list.storage_.resize(words_for_bytes(bytes));
         if (!InitializeProcThreadAttributeList(list.get(), count, 0, &bytes)) return last_error();
         list.initialized_ = true;
         return list;
     }
     AttributeList(AttributeList&& other) noexcept
-        : storage_(std::move(other.storage_)), initialized_(other.initialized_) {
+        : storage_(std::move(other.storage_)),
+          jobs_(std::move(other.jobs_)),
+          initialized_(other.initialized_) {
         other.initialized_ = false;
     }
     AttributeList(const AttributeList&) = delete;
@@ -35,10 +40,19 @@ class AttributeList {
     LPPROC_THREAD_ATTRIBUTE_LIST get() {
         return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
     }
+    // PROC_THREAD_ATTRIBUTE_JOB_LIST; the handles are kept here for the list's life.
+    platform::Status set_job_list(std::vector<HANDLE> jobs) {
+        jobs_ = std::move(jobs);
+        if (!UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, jobs_.data(),
+                                       jobs_.size() * sizeof(HANDLE), nullptr, nullptr))
+            return last_error();
+        return {};
+    }
 
   private:
     AttributeList() = default;
     std::vector<uint64_t> storage_;
+    std::vector<HANDLE> jobs_;
     bool initialized_ = false;
 };
 
@@ -59,10 +73,9 @@ platform::Result<platform::CreatedProcess> Win32Processes::create_process(
     if (!list) return std::unexpected(list.error());
     std::vector<HANDLE> jobs;
     for (const platform::Handle* job : request.job_list) jobs.push_back(to_native(*job));
-    if (!jobs.empty() &&
-        !UpdateProcThreadAttribute(list->get(), 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, jobs.data(),
-                                   jobs.size() * sizeof(HANDLE), nullptr, nullptr)) {
-        return last_error();
+    if (!jobs.empty()) {
+        if (auto set = list->set_job_list(std::move(jobs)); !set)
+            return std::unexpected(set.error());
     }
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);

@@ -13,10 +13,11 @@ platform::Result<platform::SecurityDescriptor> copy_self_relative(PSECURITY_DESC
         out.bytes.assign(first, first + length);
         return out;
     }
+    // The size probe can only fail: with no buffer there is nowhere to write.
+    // Its success says nothing about the size, and carries no error code.
     DWORD length = 0;
-    if (MakeSelfRelativeSD(sd, nullptr, &length) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return last_error();
-    }
+    if (MakeSelfRelativeSD(sd, nullptr, &length)) return failure_from(0);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return last_error();
     out.bytes.resize(length);
     if (!MakeSelfRelativeSD(sd, out.bytes.data(), &length)) return last_error();
     out.bytes.resize(length);

@@ -7,25 +7,11 @@
 #include <optional>
 
 #include "platform/win32/descriptor_bytes.hpp"
+#include "platform/win32/file_info_classes.hpp"
 #include "platform/win32/windows_api.hpp"
 
 namespace holvar::win32 {
 namespace {
-
-// Information classes by number: the headers only name the Ex classes for
-// newer SDK targets, and the numbers are what Windows checks.
-constexpr int file_basic_info_class = 0;
-constexpr int file_id_info_class = 18;
-constexpr int file_disposition_info_ex_class = 21;
-constexpr int file_rename_info_ex_class = 22;
-
-// FILE_RENAME_INFO on x64: Flags (the union with ReplaceIfExists) at 0,
-// RootDirectory at 8, FileNameLength at 16, FileName from 20.
-constexpr size_t rename_header_bytes = 20;
-
-FILE_INFO_BY_HANDLE_CLASS info_class(int number) {
-    return static_cast<FILE_INFO_BY_HANDLE_CLASS>(number);
-}
 
 DWORD clamp_length(size_t size) {
     return static_cast<DWORD>(std::min<size_t>(size, MAXDWORD));
@@ -140,18 +126,9 @@ platform::Status Win32Files::set_file_rename_info_ex(const platform::Handle& h,
     if (name_bytes > MAXDWORD - rename_header_bytes - sizeof(char16_t)) {
         return platform::win32_error(platform::win32::filename_exced_range);
     }
-    // 8-byte aligned storage; a NUL follows the name in memory although the
-    // length passed ends before it.
-    std::vector<uint64_t> storage((rename_header_bytes + name_bytes + sizeof(char16_t) + 7) / 8, 0);
-    auto* bytes = reinterpret_cast<uint8_t*>(storage.data());
-    const DWORD flags_field = flags;
-    const DWORD name_length = static_cast<DWORD>(name_bytes);
-    std::memcpy(bytes + 0, &flags_field, sizeof(flags_field));
-    // RootDirectory (offset 8) stays NULL.
-    std::memcpy(bytes + 16, &name_length, sizeof(name_length));
-    std::memcpy(bytes + rename_header_bytes, target.data(), name_bytes);
-    if (!SetFileInformationByHandle(to_native(h), info_class(file_rename_info_ex_class), bytes,
-                                    static_cast<DWORD>(rename_header_bytes + name_bytes))) {
+    RenameRecord record(flags, target);
+    if (!SetFileInformationByHandle(to_native(h), info_class(file_rename_info_ex_class),
+                                    record.data(), record.bytes())) {
         return last_error();
     }
     return {};

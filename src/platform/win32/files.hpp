@@ -5,7 +5,7 @@
 
 namespace holvar::win32 {
 
-class Win32Files final : public platform::Files {
+class Win32Files : public platform::Files {
   public:
     explicit Win32Files(platform::HandleCloser& closer) : closer_(closer) {}
 

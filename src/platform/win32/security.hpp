@@ -5,7 +5,7 @@
 
 namespace holvar::win32 {
 
-class Win32Security final : public platform::Security {
+class Win32Security : public platform::Security {
   public:
     explicit Win32Security(platform::HandleCloser& closer) : closer_(closer) {}
 

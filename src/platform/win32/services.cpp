@@ -1,8 +1,10 @@
 #include "platform/win32/services.hpp"
 
-#include <cstring>
 #include <memory>
+#include <span>
 
+#include "platform/win32/buffer_words.hpp"
+#include "platform/win32/returned_text.hpp"
 #include "platform/win32/windows_api.hpp"
 
 namespace holvar::win32 {
@@ -27,24 +29,11 @@ bool ends_as_multi_string(const std::u16string& text) {
     return text.size() >= 2 && text[text.size() - 1] == u'\0' && text[text.size() - 2] == u'\0';
 }
 
-// The NUL-terminated text a pointer of a returned record names, read only
-// inside the buffer; none for a NULL pointer or one outside the buffer.
-std::optional<std::u16string> text_in(const uint8_t* buffer, size_t size, const wchar_t* p,
-                                      bool multi) {
+// Where a pointer of a returned record points, from the buffer's start.
+std::optional<int64_t> offset_of(const uint8_t* buffer, const wchar_t* p) {
     if (p == nullptr) return std::nullopt;
-    auto at = reinterpret_cast<const uint8_t*>(p);
-    if (at < buffer || at >= buffer + size) return std::nullopt;
-    size_t units = static_cast<size_t>(buffer + size - at) / 2;
-    std::u16string out;
-    for (size_t i = 0; i < units; ++i) {
-        char16_t c;
-        std::memcpy(&c, at + 2 * i, 2);
-        // A text ends at its NUL; a multi-string at its first empty entry,
-        // and keeps the NUL of every entry.
-        if (c == u'\0' && (!multi || out.empty() || out.back() == u'\0')) return out;
-        out.push_back(c);
-    }
-    return std::nullopt;
+    return static_cast<int64_t>(reinterpret_cast<uintptr_t>(p) -
+                                reinterpret_cast<uintptr_t>(buffer));
 }
 
 }  // namespace
@@ -112,7 +101,7 @@ Status Win32Services::change_service_description(const Handle& h,
 Result<platform::ServiceConfigAnswer> Win32Services::query_service_config(const Handle& h,
                                                                           uint32_t buffer_bytes) {
     // Pointer-aligned storage for the record and the strings behind it.
-    const size_t words = (static_cast<size_t>(buffer_bytes) + 7) / 8;
+    const size_t words = words_for_bytes(buffer_bytes);
     std::unique_ptr<uint64_t[]> storage(new uint64_t[words == 0 ? 1 : words]());
     auto* record = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(storage.get());
     DWORD needed = 0;
@@ -120,21 +109,35 @@ Result<platform::ServiceConfigAnswer> Win32Services::query_service_config(const 
     if (!QueryServiceConfigW(to_sc(h), buffer_bytes == 0 ? nullptr : record, buffer_bytes,
                              &needed)) {
         DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER) return platform::win32_error(error);
+        if (error != ERROR_INSUFFICIENT_BUFFER) return failure_from(error);
         out.bytes_needed = needed;
         return out;
     }
-    const auto* base = reinterpret_cast<const uint8_t*>(storage.get());
+    if (buffer_bytes < sizeof(QUERY_SERVICE_CONFIGW))
+        return platform::invalid_data("service configuration shorter than its record");
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(storage.get()),
+                                         buffer_bytes);
+    const auto text = [&](const wchar_t* p, bool multi) {
+        return text_in_buffer(bytes, offset_of(bytes.data(), p), multi);
+    };
+    auto binary_path = text(record->lpBinaryPathName, false);
+    auto load_order_group = text(record->lpLoadOrderGroup, false);
+    auto dependencies = text(record->lpDependencies, true);
+    auto start_name = text(record->lpServiceStartName, false);
+    auto display_name = text(record->lpDisplayName, false);
+    for (const auto* t :
+         {&binary_path, &load_order_group, &dependencies, &start_name, &display_name})
+        if (!*t) return std::unexpected(t->error());
     platform::QueryServiceConfig c;
     c.service_type = record->dwServiceType;
     c.start_type = record->dwStartType;
     c.error_control = record->dwErrorControl;
-    c.binary_path = text_in(base, buffer_bytes, record->lpBinaryPathName, false);
-    c.load_order_group = text_in(base, buffer_bytes, record->lpLoadOrderGroup, false);
+    c.binary_path = std::move(*binary_path);
+    c.load_order_group = std::move(*load_order_group);
     c.tag_id = record->dwTagId;
-    c.dependencies = text_in(base, buffer_bytes, record->lpDependencies, true);
-    c.service_start_name = text_in(base, buffer_bytes, record->lpServiceStartName, false);
-    c.display_name = text_in(base, buffer_bytes, record->lpDisplayName, false);
+    c.dependencies = std::move(*dependencies);
+    c.service_start_name = std::move(*start_name);
+    c.display_name = std::move(*display_name);
     out.bytes_needed = needed;
     out.config = std::move(c);
     return out;
@@ -142,7 +145,7 @@ Result<platform::ServiceConfigAnswer> Win32Services::query_service_config(const 
 
 Result<platform::ServiceDescriptionAnswer> Win32Services::query_service_description(
     const Handle& h, uint32_t buffer_bytes) {
-    const size_t words = (static_cast<size_t>(buffer_bytes) + 7) / 8;
+    const size_t words = words_for_bytes(buffer_bytes);
     std::unique_ptr<uint64_t[]> storage(new uint64_t[words == 0 ? 1 : words]());
     auto* bytes = reinterpret_cast<LPBYTE>(storage.get());
     DWORD needed = 0;
@@ -150,7 +153,7 @@ Result<platform::ServiceDescriptionAnswer> Win32Services::query_service_descript
     if (!QueryServiceConfig2W(to_sc(h), SERVICE_CONFIG_DESCRIPTION,
                               buffer_bytes == 0 ? nullptr : bytes, buffer_bytes, &needed)) {
         DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER) return platform::win32_error(error);
+        if (error != ERROR_INSUFFICIENT_BUFFER) return failure_from(error);
         out.bytes_needed = needed;
         return out;
     }

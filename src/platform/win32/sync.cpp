@@ -12,7 +12,7 @@ platform::Result<platform::CreatedMutex> Win32Sync::create_mutex(const std::u16s
     SetLastError(ERROR_SUCCESS);
     HANDLE h = CreateMutexW(nullptr, initial_owner ? TRUE : FALSE, wide(name));
     const DWORD error = GetLastError();
-    if (h == nullptr) return platform::win32_error(error);
+    if (h == nullptr) return failure_from(error);
     platform::CreatedMutex out;
     out.handle = platform::Handle(closer_, platform::HandleKind::kernel, to_raw(h));
     out.already_existed = error == ERROR_ALREADY_EXISTS;

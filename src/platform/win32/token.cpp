@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/buffer_words.hpp"
 #include "platform/win32/security.hpp"
 #include "platform/win32/windows_api.hpp"
 
@@ -19,7 +20,7 @@ platform::Result<platform::Handle> Win32Security::open_process_token(
 platform::Result<platform::TokenInformation> Win32Security::get_token_information(
     const platform::Handle& token, uint32_t info_class, uint32_t buffer_bytes) {
     // 8-byte aligned: TOKEN_USER starts with a pointer.
-    std::vector<uint64_t> storage((buffer_bytes + 7) / 8);
+    std::vector<uint64_t> storage(words_for_bytes(buffer_bytes));
     auto* buffer = reinterpret_cast<uint8_t*>(storage.data());
     DWORD written = 0;
     platform::TokenInformation out;
@@ -27,7 +28,7 @@ platform::Result<platform::TokenInformation> Win32Security::get_token_informatio
                              buffer_bytes != 0 ? buffer : nullptr, buffer_bytes, &written)) {
         const DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_BAD_LENGTH) {
-            return platform::win32_error(error);
+            return failure_from(error);
         }
         out.last_error = error;
         out.return_length = written;

@@ -29,6 +29,7 @@
 
 #include "platform/error.hpp"
 #include "platform/handle.hpp"
+#include "platform/win32/failure_code.hpp"
 
 namespace holvar::win32 {
 
@@ -55,7 +56,7 @@ inline std::unexpected<platform::Error> embedded_nul() {
 }
 
 inline std::unexpected<platform::Error> last_error() {
-    return platform::win32_error(static_cast<uint32_t>(GetLastError()));
+    return failure_from(static_cast<uint32_t>(GetLastError()));
 }
 
 inline HANDLE to_native(const platform::Handle& h) {

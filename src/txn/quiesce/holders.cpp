@@ -9,6 +9,7 @@ namespace p = holvar::platform;
 namespace {
 
 constexpr uint32_t kImageUnits = 32768;
+constexpr int kListTries = 8;
 
 bool is_high(char16_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
@@ -42,15 +43,14 @@ p::Result<std::vector<outcome::ProcessEntry>> query(p::Os& os, const RmSession& 
                                                     const std::u16string& path) {
     if (auto r = os.restart_manager.rm_register_resources(session.id(), {path}); !r)
         return std::unexpected(r.error());
+    // The list can grow between the call that sizes it and the call that
+    // fills it (a process opens the file meanwhile): then the second call
+    // answers ERROR_MORE_DATA again, with the new count, and is asked again.
+    // A list that keeps growing past every try fails the query.
     p::RmList list = os.restart_manager.rm_get_list(session.id(), 0);
-    if (list.status == p::win32::more_data) {
+    for (int tries = 0; list.status == p::win32::more_data && tries < kListTries; ++tries)
         list = os.restart_manager.rm_get_list(session.id(), list.proc_info_needed);
-        if (list.status != 0) return p::win32_error(list.status);
-    } else if (list.status != 0) {
-        return p::win32_error(list.status);
-    } else {
-        list.records.clear();
-    }
+    if (list.status != 0) return p::win32_error(list.status);
     std::vector<outcome::ProcessEntry> holders;
     for (const p::RmProcessInfo& record : list.records) {
         auto process = os.processes.open_process(p::PROCESS_QUERY_LIMITED_INFORMATION, false,

@@ -25,6 +25,7 @@ constexpr uint32_t kTerminateCode = 1;
 constexpr uint32_t kKillAccess =
     p::PROCESS_TERMINATE | p::PROCESS_QUERY_LIMITED_INFORMATION | p::SYNCHRONIZE;
 constexpr uint32_t kImageUnits = 32768;
+constexpr uint32_t kNotAllAssigned = 1300;  // ERROR_NOT_ALL_ASSIGNED
 
 std::unexpected<p::Error> rejected() {
     return v3::identity_rejected();
@@ -36,8 +37,12 @@ struct Doomed {
 };
 
 // The engine must run elevated; SeDebugPrivilege is then enabled so that a
-// companion started by the service can be opened for termination.
-p::Status prepare_own_token(p::Os& os) {
+// companion started by the service can be opened for termination. The
+// adjustment succeeds even for a privilege the token does not hold (an
+// administrators group stripped of "Debug programs" by policy) and says so only
+// through ERROR_NOT_ALL_ASSIGNED: the answer is true then, so that a companion
+// that cannot be opened is reported as that, not as a foreign identity.
+p::Result<bool> prepare_own_token(p::Os& os) {
     auto token = os.security.open_process_token(nullptr, p::TOKEN_QUERY);
     if (!token) return rejected();
     auto elevation = os.security.get_token_information(*token, p::TokenElevation, 4);
@@ -45,21 +50,29 @@ p::Status prepare_own_token(p::Os& os) {
     if (std::all_of(elevation->bytes.begin(), elevation->bytes.begin() + 4,
                     [](uint8_t b) { return b == 0; }))
         return rejected();
+    bool not_assigned = false;
     if (auto adjust =
             os.security.open_process_token(nullptr, p::TOKEN_ADJUST_PRIVILEGES | p::TOKEN_QUERY)) {
-        if (auto luid = os.security.lookup_privilege_value(u"SeDebugPrivilege"))
-            (void)os.security.adjust_token_privileges(*adjust, *luid, p::SE_PRIVILEGE_ENABLED);
+        if (auto luid = os.security.lookup_privilege_value(u"SeDebugPrivilege")) {
+            auto adjusted =
+                os.security.adjust_token_privileges(*adjust, *luid, p::SE_PRIVILEGE_ENABLED);
+            not_assigned = adjusted && *adjusted == kNotAllAssigned;
+        }
     }
-    return {};
+    return not_assigned;
 }
 
 // One snapshot entry named like the companion: kept when it runs that very
 // file; skipped when it has gone or runs another file.
 p::Status examine(p::Os& os, const p::ProcessEntry32& entry, std::u16string_view companion,
-                  const p::Handle& walked_image, std::vector<Doomed>& kill) {
+                  const p::Handle& walked_image, bool debug_not_assigned,
+                  std::vector<Doomed>& kill) {
     auto process = os.processes.open_process(kKillAccess, false, entry.process_id);
     if (!process) {
         if (process.error().is_win32(p::win32::invalid_parameter)) return {};  // gone
+        // Refused for want of the privilege the token does not hold.
+        if (debug_not_assigned && process.error().is_win32(p::win32::access_denied))
+            return p::win32_error(kNotAllAssigned);
         return rejected();
     }
     auto alive = v3::process_is_alive(os, *process);
@@ -83,7 +96,7 @@ p::Status examine(p::Os& os, const p::ProcessEntry32& entry, std::u16string_view
 }
 
 p::Status find_companions(p::Os& os, std::u16string_view companion, const p::Handle& walked_image,
-                          p::Instant deadline, std::vector<Doomed>& kill) {
+                          p::Instant deadline, bool debug_not_assigned, std::vector<Doomed>& kill) {
     const std::u16string name = *p::file_name(companion);
     auto snapshot = os.processes.create_toolhelp32_snapshot(p::TH32CS_SNAPPROCESS, 0);
     if (!snapshot) return rejected();
@@ -92,7 +105,8 @@ p::Status find_companions(p::Os& os, std::u16string_view companion, const p::Han
         if (++examined >= kMaxSnapshotEntries || os.clock.now() >= deadline) return rejected();
         if (!p::is_valid_utf16(entry->exe_file)) return rejected();
         if (!p::ascii_iequal(entry->exe_file, name)) continue;
-        if (auto st = examine(os, *entry, companion, walked_image, kill); !st) return st;
+        if (auto st = examine(os, *entry, companion, walked_image, debug_not_assigned, kill); !st)
+            return st;
     }
     if (!entry.error().is_win32(p::win32::no_more_files)) return rejected();
     return {};
@@ -147,7 +161,8 @@ p::Status retire_runtime_processes(p::Os& os, std::u16string_view root) {
     if (!probe) return std::unexpected(probe.error());
     if (probe->kind != fs::ObjectKind::absent) {
         const p::Instant deadline = os.clock.now() + kRetireDeadline;
-        if (auto st = prepare_own_token(os); !st) return st;
+        auto debug_not_assigned = prepare_own_token(os);
+        if (!debug_not_assigned) return std::unexpected(debug_not_assigned.error());
         auto walk = v3::walk_trusted_path(os, companion);
         if (!walk) return rejected();
         auto info = os.files.get_file_information_by_handle(walk->last());
@@ -155,7 +170,10 @@ p::Status retire_runtime_processes(p::Os& os, std::u16string_view root) {
         auto name = p::file_name(companion);
         if (!name || !p::is_valid_utf16(*name)) return rejected();
         std::vector<Doomed> kill;
-        if (auto st = find_companions(os, companion, walk->last(), deadline, kill); !st) return st;
+        if (auto st =
+                find_companions(os, companion, walk->last(), deadline, *debug_not_assigned, kill);
+            !st)
+            return st;
         if (auto st = end_companions(os, kill, deadline); !st) return st;
     }
     if (v3::probe_legacy_endpoints(os) != v3::EndpointProbe::absent)

@@ -7,21 +7,36 @@ namespace holvar::txn::registry {
 
 using platform::Result;
 
+namespace {
+
+// Another writer can make the value longer between the size probe and the
+// read (PendingFileRenameOperations grows whenever anything schedules a
+// rename); the read then answers ERROR_MORE_DATA and the value is sized and
+// read again. A value that keeps growing past every try fails the read.
+constexpr int kReadTries = 8;
+
+}  // namespace
+
 Result<ValueBytes> read_value(platform::Os& os, const platform::Handle& key,
                               const std::u16string& name) {
-    auto size = os.registry.reg_query_value(key, name, {});
-    if (!size) return std::unexpected(size.error());
-    ValueBytes out;
-    out.data.resize(size->size);
-    // A zero-length buffer still has to be a buffer: a null one asks for the size only.
-    uint8_t empty = 0;
-    std::span<uint8_t> buffer =
-        out.data.empty() ? std::span<uint8_t>(&empty, 0) : std::span<uint8_t>(out.data);
-    auto got = os.registry.reg_query_value(key, name, buffer);
-    if (!got) return std::unexpected(got.error());
-    out.type = got->type;
-    out.data.resize(std::min<size_t>(got->size, out.data.size()));
-    return out;
+    for (int attempt = 1;; ++attempt) {
+        auto size = os.registry.reg_query_value(key, name, {});
+        if (!size) return std::unexpected(size.error());
+        ValueBytes out;
+        out.data.resize(size->size);
+        // A zero-length buffer still has to be a buffer: a null one asks for the size only.
+        uint8_t empty = 0;
+        std::span<uint8_t> buffer =
+            out.data.empty() ? std::span<uint8_t>(&empty, 0) : std::span<uint8_t>(out.data);
+        auto got = os.registry.reg_query_value(key, name, buffer);
+        if (!got) {
+            if (got.error().is_win32(platform::win32::more_data) && attempt < kReadTries) continue;
+            return std::unexpected(got.error());
+        }
+        out.type = got->type;
+        out.data.resize(std::min<size_t>(got->size, out.data.size()));
+        return out;
+    }
 }
 
 std::vector<uint8_t> sz_data(std::u16string_view text) {
