@@ -30,16 +30,9 @@ exe=$(realpath "${exe}")
 sim=$(realpath "${sim}")
 helper=$(realpath "${helper}")
 
-loader=$(command -v wine64 || true)
-if [[ -z "${loader}" && -x /usr/lib/wine/wine64 ]]; then
-    loader=/usr/lib/wine/wine64
-fi
-if [[ -z "${loader}" ]]; then
-    echo "wine-smoke: no wine64 loader (Debian's wine and wine64 packages)" >&2
-    exit 1
-fi
-
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/holvar-smoke.XXXXXX")
+source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
+wine_loader wine-smoke
+wine_prefix smoke
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/holvar-smoke-sim.XXXXXX")
 holder_pid=
 cleanup() {
@@ -47,24 +40,13 @@ cleanup() {
         kill "${holder_pid}" 2>/dev/null || true
         wait "${holder_pid}" 2>/dev/null || true
     fi
-    # Ends this prefix's own server only, then removes the prefix.
-    WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true
-    rm -rf "${prefix}" "${scratch}"
+    wine_prefix_remove
+    rm -rf "${scratch}"
 }
 trap cleanup EXIT
 
-export WINEPREFIX="${prefix}"
-export WINEARCH=win64
-export WINEDEBUG=-all
-# Arguments go to Windows as UTF-16 through the Unix locale: a UTF-8 one keeps
-# a non-ASCII root intact.
-export LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES="mscoree=;mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-
 started=${SECONDS}
-timeout 180 wineboot -i >/dev/null 2>&1
-timeout 60 wineserver -w || true
+wine_boot
 
 # The layout a setup program prepares, in C:\ of the prefix and of a simulated
 # machine alike: the stage directory beside the root holds the engine, the
