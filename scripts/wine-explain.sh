@@ -34,15 +34,7 @@ wine_loader wine-explain
 wine_prefix explain
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/holvar-explain-sim.XXXXXX")
 holder_pid=
-cleanup() {
-    if [[ -n "${holder_pid}" ]]; then
-        kill "${holder_pid}" 2>/dev/null || true
-        wait "${holder_pid}" 2>/dev/null || true
-    fi
-    wine_prefix_remove
-    rm -rf "${scratch}"
-}
-trap cleanup EXIT
+trap wine_prefix_remove EXIT
 
 started=${SECONDS}
 wine_boot
@@ -129,16 +121,10 @@ sim_cmd=("${sim}" explain "${stage}")
 wine_args=(--offline "$(winpath "${stage}")")
 compare "stage directory" "${stage}" "$(winpath "${stage}")"
 
-echo "wine-explain: a transaction lock held by another process is reported, and not taken"
+echo "wine-explain: a transaction lock held by another process is reported"
 mutex='Global\Holvar.ManagedInstaller.Transaction.v3'
 ready="${scratch}/mutex.ready"
-"${loader}" "${helper}" mutex-hold "${mutex}" 120000 "$(winpath "${ready}")" >/dev/null 2>&1 &
-holder_pid=$!
-for _ in $(seq 1 300); do
-    [[ -e "${ready}" ]] && break
-    sleep 0.1
-done
-if [[ ! -e "${ready}" ]]; then
+if ! wine_hold_mutex "${helper}" "${mutex}" "${ready}" "$(winpath "${ready}")"; then
     fail "the helper did not take ${mutex}"
 else
     locked="${scratch}/locked.json"
@@ -150,9 +136,7 @@ else
     compare "lock held" x x
     grep -q 'the transaction lock is held' <<<"${out}" || fail "lock held: not reported: ${out}"
 fi
-kill "${holder_pid}" 2>/dev/null || true
-wait "${holder_pid}" 2>/dev/null || true
-holder_pid=
+wine_release_mutex
 
 for decision in ended root_lost remove_empty_root resume_finalize confirm_and_finalize roll_back \
     abort_removal resume_removal; do

@@ -7,7 +7,15 @@
 #                        the environment that runs in it; the caller traps
 #                        wine_prefix_remove before it boots
 #   wine_boot            starts the prefix and waits until it has settled
-#   wine_prefix_remove   ends this prefix's own server only, then removes it
+#   wine_hold_mutex HELPER NAME READY READY-WIN
+#                        starts conformance-helper.exe holding the named mutex
+#                        for two minutes in the background (`holder_pid`), and
+#                        waits until it says so by the file READY (READY-WIN as
+#                        Windows sees it); fails when it never does
+#   wine_release_mutex   ends that process
+#   wine_prefix_remove   ends the script's background process `holder_pid` when
+#                        one runs, this prefix's own server only, then removes
+#                        the prefix and the script's `scratch` folder if any
 wine_loader() {
     loader=$(command -v wine64 || true)
     if [[ -z "${loader}" && -x /usr/lib/wine/wine64 ]]; then
@@ -41,6 +49,27 @@ wine_boot() {
 }
 
 wine_prefix_remove() {
+    if [[ -n "${holder_pid:-}" ]]; then
+        kill "${holder_pid}" 2>/dev/null || true
+        wait "${holder_pid}" 2>/dev/null || true
+    fi
     WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true
-    rm -rf "${prefix}"
+    rm -rf "${prefix}" "${scratch:-}"
+}
+
+wine_hold_mutex() {
+    rm -f "$3"
+    "${loader}" "$1" mutex-hold "$2" 120000 "$4" >/dev/null 2>&1 &
+    holder_pid=$!
+    for _ in $(seq 1 300); do
+        [[ -e "$3" ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+wine_release_mutex() {
+    kill "${holder_pid}" 2>/dev/null || true
+    wait "${holder_pid}" 2>/dev/null || true
+    holder_pid=
 }

@@ -35,15 +35,7 @@ wine_loader wine-smoke
 wine_prefix smoke
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/holvar-smoke-sim.XXXXXX")
 holder_pid=
-cleanup() {
-    if [[ -n "${holder_pid}" ]]; then
-        kill "${holder_pid}" 2>/dev/null || true
-        wait "${holder_pid}" 2>/dev/null || true
-    fi
-    wine_prefix_remove
-    rm -rf "${scratch}"
-}
-trap cleanup EXIT
+trap wine_prefix_remove EXIT
 
 started=${SECONDS}
 wine_boot
@@ -183,15 +175,7 @@ sim_setup=
 # one well-formed argument (split or mangled, it would be 11).
 echo "wine-smoke: a second engine exits 12 while another process holds ${mutex}"
 hold_lock() { "${sim}" hold-lock "$1" >/dev/null; }
-ready_unix="${parent_unix}/mutex.ready"
-rm -f "${ready_unix}"
-"${loader}" "${helper}" mutex-hold "${mutex}" 120000 "${parent_win}"'\mutex.ready' >/dev/null 2>&1 &
-holder_pid=$!
-for _ in $(seq 1 300); do
-    [[ -e "${ready_unix}" ]] && break
-    sleep 0.1
-done
-if [[ ! -e "${ready_unix}" ]]; then
+if ! wine_hold_mutex "${helper}" "${mutex}" "${parent_unix}/mutex.ready" "${parent_win}"'\mutex.ready'; then
     fail "the helper did not take ${mutex}"
 else
     sim_setup=hold_lock
@@ -201,9 +185,7 @@ else
     check_case "malformed while the lock is held" 11 "${engine_win}" --apply --root "${odd_root_win}" x
     sim_setup=
 fi
-kill "${holder_pid}" 2>/dev/null || true
-wait "${holder_pid}" 2>/dev/null || true
-holder_pid=
+wine_release_mutex
 
 echo "wine-smoke: $((SECONDS - started)) s under $("${loader}" --version 2>/dev/null || echo wine)"
 if ((failures > 0)); then

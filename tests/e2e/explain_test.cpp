@@ -215,6 +215,7 @@ TEST_F(Explain, WhatExplainPredictsIsWhatRecoverDoes) {
                                       "query_service_description",
                                       "query_service_status"};
     std::set<std::string> decided;
+    int installed = 0;
     for (const int call : {7, 60, 125, 140, 160}) {
         SCOPED_TRACE("power cut at mutating call " + std::to_string(call));
         SimCli run;
@@ -240,6 +241,14 @@ TEST_F(Explain, WhatExplainPredictsIsWhatRecoverDoes) {
         const std::string decision = rest.substr(0, rest.find(':'));
         ASSERT_TRUE(recovered.contains(decision)) << explained.out;
         decided.insert(decision);
+        capture_json("cut-" + std::to_string(call) + ".json",
+                     run.run({"explain", stage, "--machine", run.machine(), "--json"}).out);
+        if (has(explained.out, "the service is installed (")) {
+            EXPECT_TRUE(has(explained.out,
+                            R"(, image "C:\Program Files\Holvar\resources\holvar-service.exe"))"))
+                << explained.out;
+            ++installed;
+        }
 
         // In process, on the same machine: only reads, and nothing mutated.
         auto machine = sim::Machine::load(run.machine());
@@ -266,6 +275,7 @@ TEST_F(Explain, WhatExplainPredictsIsWhatRecoverDoes) {
         EXPECT_EQ(recover.exit_code, recovered.at(decision)) << decision;
     }
     EXPECT_EQ(decided.size(), 4u) << "roll_back, confirm_and_finalize, resume_finalize, ended";
+    EXPECT_GT(installed, 0) << "a cut after the service was configured";
 }
 
 }  // namespace

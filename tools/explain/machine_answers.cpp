@@ -1,6 +1,7 @@
 #include "explain/machine_answers.hpp"
 
 #include "installer/transaction_lock.hpp"
+#include "platform/unicode.hpp"
 #include "txn/fs/object_identity.hpp"
 #include "txn/scm/scm.hpp"
 #include "txn/tree/directories.hpp"
@@ -20,8 +21,16 @@ std::string error_text(const p::Error& error) {
 void ask_service(p::Os& os, MachineAnswers& answers) {
     // SC_MANAGER_CONNECT and SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS only.
     auto queried = txn::scm::scm_query(os);
-    if (queried) {
-        answers.service = queried->has_value() ? ServiceSeen::installed : ServiceSeen::absent;
+    if (queried && queried->has_value()) {
+        const txn::scm::QueriedService& found = **queried;
+        answers.service = ServiceSeen::installed;
+        answers.service_state = found.state == txn::scm::ServiceRunState::running   ? "running"
+                                : found.state == txn::scm::ServiceRunState::stopped ? "stopped"
+                                                                                    : "changing";
+        answers.service_start = found.config.start_type;
+        answers.service_image = p::utf16_to_utf8_lossy(found.config.binary_path);
+    } else if (queried) {
+        answers.service = ServiceSeen::absent;
     } else if (queried.error().is_win32(p::win32::service_marked_for_delete)) {
         answers.service = ServiceSeen::marked_for_delete;
     } else {

@@ -21,6 +21,11 @@ enum class LockSeen : uint8_t { free, busy };
 struct MachineAnswers {
     std::optional<ServiceSeen> service;
     std::string service_error;
+    // An installed service: how it runs and starts, and its image path as the
+    // service manager holds it (UTF-8, quotes included).
+    std::string service_state;  // "running", "stopped", "changing"
+    std::string service_start;  // "auto", "demand", "disabled", ...
+    std::string service_image;
     std::optional<txn::drivers::RootState> root;
     std::string root_error;
     std::optional<LockSeen> lock;

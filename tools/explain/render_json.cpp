@@ -27,6 +27,9 @@ json machine_json(const MachineAnswers& m) {
     return json{
         {"service", service},
         {"service_error", text_or_null(m.service_error)},
+        {"service_state", text_or_null(m.service_state)},
+        {"service_start", text_or_null(m.service_start)},
+        {"service_image", text_or_null(m.service_image)},
         {"root", m.root ? json(root_state_name(*m.root)) : json()},
         {"root_error", text_or_null(m.root_error)},
         {"lock", lock},

@@ -25,7 +25,8 @@ std::string service_words(const MachineAnswers& m) {
     if (!m.service) return "unreadable (" + m.service_error + ")";
     switch (*m.service) {
         case ServiceSeen::installed:
-            return "installed";
+            return "installed (" + m.service_state + ", start " + m.service_start + ", image " +
+                   m.service_image + ")";
         case ServiceSeen::marked_for_delete:
             return "marked for deletion (recovery counts it as absent)";
         case ServiceSeen::absent:
