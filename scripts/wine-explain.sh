@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs holvar-explain.exe under Wine on every journal and report of
 # tests/data/explain (a journal of each row of recovery's decision table, a
-# report of each outcome, and damaged or foreign files) and holds it to
+# report of each outcome, and damaged or foreign files) and on journals the
+# engine left on a simulated machine cut by power cuts, and holds it to
 # `holvar-sim explain` on the same files: the same exit code, the same text and
 # the same JSON byte for byte, the same message for a file it refuses.
 #   - --offline against `holvar-sim explain FILE`: the file alone;
@@ -92,10 +93,27 @@ compare() {
     seen_outcomes+=$(sed -n 's/^outcome \([a-z_]*\), exit code.*/\1/p' <<<"${out}")$'\n'
 }
 
-files=("${data}"/*.json "${data}"/unreadable/*.json)
+# Journals the engine itself left: an install of the demo runtime cut by a
+# power cut before the commit, after it, while finalizing and once finalized.
+real="${scratch}/real"
+mkdir -p "${real}"
+cut_machine="${scratch}/cut.json"
+txid=0123456789abcdef0123456789abcdef
+for call in 60 125 140 160; do
+    "${sim}" init "${cut_machine}" --force >/dev/null
+    engine=$("${sim}" stage "${cut_machine}" --root 'C:\Program Files\Holvar' --txid "${txid}" \
+        --demo-payload v1 | tail -n 1)
+    "${sim}" run "${cut_machine}" --crash-after "${call}" --exe "${engine}" -- \
+        --apply --root 'C:\Program Files\Holvar' >/dev/null || true
+    "${sim}" cat "${cut_machine}" "${engine%\\*}\\journal\\txn.json" >"${real}/journal-cut-${call}.json" ||
+        fail "no journal left by a power cut at mutating call ${call}"
+done
+
+files=("${data}"/*.json "${data}"/unreadable/*.json "${real}"/*.json)
 echo "wine-explain: ${#files[@]} files, offline and asking the machine, as text and as JSON"
 for file in "${files[@]}"; do
     name=${file#"${data}/"}
+    name=${name#"${real}/"}
     machine_path='C:\explain\'$(basename "${file}")
     "${sim}" write "${machine}" "${machine_path}" --from "${file}" >/dev/null
     for form in text json; do
