@@ -3,8 +3,9 @@
 # Safe to run again.
 #   scripts/setup.sh demo    the native build: holvar-sim and the demo
 #   scripts/setup.sh tests   that, and the test and benchmark libraries
-#   scripts/setup.sh ci      that, and the Windows cross compiler, Wine and
-#                            the fuzzing toolchain (clang-16 with libc++)
+#   scripts/setup.sh ci      that, and the Windows cross compiler, Wine, the
+#                            fuzzing toolchain (clang-16 with libc++) and the
+#                            release signing (osslsigncode, openssl)
 # Each profile holds the one before it, so a newcomer's first command (the
 # demo) fetches only the native build and never Wine or clang.
 set -euo pipefail
@@ -16,6 +17,7 @@ ci_packages=(
     g++-mingw-w64-x86-64-posix
     clang-16 libc++-16-dev libc++abi-16-dev libclang-rt-16-dev
     wine wine64
+    osslsigncode openssl
 )
 case "${profile}" in
     demo) packages=("${demo_packages[@]}") ;;

@@ -5,9 +5,12 @@ schemas (docs/schema/), with the Debian package's JSON Schema validator.
 usage: validate-contract.py CAPTURE_DIR
 
 CAPTURE_DIR holds report/*.json and journal/*.json, as the simulated machine
-copies them there while the tests run (HOLVAR_CONTRACT_CAPTURE). Before that,
-the validator must refuse a report broken by hand, so a schema that accepts
-anything cannot pass. Exits 1 when a file does not validate."""
+copies them there while the tests run (HOLVAR_CONTRACT_CAPTURE), and
+explanation/*.json, what `holvar-sim explain --json` printed in the tests. The
+journals and reports of tests/data/explain, which holvar-explain.exe is held to
+under Wine, are checked too. Before that, the validator must refuse a report
+broken by hand, so a schema that accepts anything cannot pass. Exits 1 when a
+file does not validate."""
 import json
 import pathlib
 import sys
@@ -16,7 +19,7 @@ import jsonschema
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SCHEMAS = {kind: json.loads((ROOT / "docs" / "schema" / f"{kind}.schema.json").read_text())
-           for kind in ("report", "journal")}
+           for kind in ("report", "journal", "explanation")}
 GOOD_REPORT = {
     "format": 1, "engine_version": "3.0.0", "command": "apply", "txid": "none",
     "outcome": "refused", "exit_code": 11,
@@ -58,7 +61,7 @@ def main():
             return 1
     failures = 0
     counts = {}
-    for kind in ("report", "journal"):
+    for kind in ("report", "journal", "explanation"):
         check = validator(kind)
         files = sorted((capture / kind).glob("*.json"))
         counts[kind] = len(files)
@@ -78,8 +81,20 @@ def main():
         print(f"contract: nothing captured in {capture} (reports {counts['report']}, "
               f"journals {counts['journal']})", file=sys.stderr)
         return 1
-    print(f"contract: {counts['report']} reports and {counts['journal']} journals checked "
-          f"against docs/schema, {failures} invalid")
+    # The files holvar-explain.exe is held to: each must be what the engine writes.
+    fixtures = ROOT / "tests" / "data" / "explain"
+    fixtures_checked = 0
+    for kind in ("report", "journal"):
+        check = validator(kind)
+        for file in sorted(fixtures.glob(f"{kind}-*.json")):
+            fixtures_checked += 1
+            errors = list(check.iter_errors(json.loads(file.read_bytes())))
+            if errors:
+                failures += 1
+                print(f"contract: {file}: {errors[0].message}", file=sys.stderr)
+    print(f"contract: {counts['report']} reports, {counts['journal']} journals and "
+          f"{counts['explanation']} explanations, and {fixtures_checked} files of tests/data/explain "
+          f"checked against docs/schema, {failures} invalid")
     return 1 if failures else 0
 
 

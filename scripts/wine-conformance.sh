@@ -15,38 +15,18 @@ if [[ ! -f "${exe}" ]]; then
 fi
 exe=$(realpath "${exe}")
 
-# The 64-bit loader: Debian keeps it out of PATH unless wine64 is the default.
-loader=$(command -v wine64 || true)
-if [[ -z "${loader}" && -x /usr/lib/wine/wine64 ]]; then
-    loader=/usr/lib/wine/wine64
-fi
-if [[ -z "${loader}" ]]; then
-    echo "wine-conformance: no wine64 loader (Debian's wine and wine64 packages)" >&2
-    exit 1
-fi
-
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/holvar-wine.XXXXXX")
+source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
+wine_loader wine-conformance
+wine_prefix wine
 log="${prefix}.log"
 cleanup() {
-    # Ends this prefix's own server only, then removes the prefix.
-    WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true
-    rm -rf "${prefix}" "${log}" "${log}.crlf"
+    wine_prefix_remove
+    rm -f "${log}" "${log}.crlf"
 }
 trap cleanup EXIT
 
-export WINEPREFIX="${prefix}"
-export WINEARCH=win64
-export WINEDEBUG=-all
-# No Mono or Gecko installer on first start, and no window anywhere.
-export WINEDLLOVERRIDES="mscoree=;mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-
 started=${SECONDS}
-timeout 180 wineboot -i >/dev/null 2>&1
-# A new prefix goes on starting its own services for a few seconds after
-# wineboot returns, holding the service manager's start lock (1055) or its
-# pipe (1053): wait until that has settled and the server has gone.
-timeout 60 wineserver -w || true
+wine_boot
 
 # The shipped engine starts on Windows, prints nothing, and refuses a bare
 # start with exit code 11 (invalid arguments).

@@ -30,41 +30,15 @@ exe=$(realpath "${exe}")
 sim=$(realpath "${sim}")
 helper=$(realpath "${helper}")
 
-loader=$(command -v wine64 || true)
-if [[ -z "${loader}" && -x /usr/lib/wine/wine64 ]]; then
-    loader=/usr/lib/wine/wine64
-fi
-if [[ -z "${loader}" ]]; then
-    echo "wine-smoke: no wine64 loader (Debian's wine and wine64 packages)" >&2
-    exit 1
-fi
-
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/holvar-smoke.XXXXXX")
+source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
+wine_loader wine-smoke
+wine_prefix smoke
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/holvar-smoke-sim.XXXXXX")
 holder_pid=
-cleanup() {
-    if [[ -n "${holder_pid}" ]]; then
-        kill "${holder_pid}" 2>/dev/null || true
-        wait "${holder_pid}" 2>/dev/null || true
-    fi
-    # Ends this prefix's own server only, then removes the prefix.
-    WINEPREFIX="${prefix}" wineserver -k >/dev/null 2>&1 || true
-    rm -rf "${prefix}" "${scratch}"
-}
-trap cleanup EXIT
-
-export WINEPREFIX="${prefix}"
-export WINEARCH=win64
-export WINEDEBUG=-all
-# Arguments go to Windows as UTF-16 through the Unix locale: a UTF-8 one keeps
-# a non-ASCII root intact.
-export LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES="mscoree=;mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+trap wine_prefix_remove EXIT
 
 started=${SECONDS}
-timeout 180 wineboot -i >/dev/null 2>&1
-timeout 60 wineserver -w || true
+wine_boot
 
 # The layout a setup program prepares, in C:\ of the prefix and of a simulated
 # machine alike: the stage directory beside the root holds the engine, the
@@ -201,15 +175,7 @@ sim_setup=
 # one well-formed argument (split or mangled, it would be 11).
 echo "wine-smoke: a second engine exits 12 while another process holds ${mutex}"
 hold_lock() { "${sim}" hold-lock "$1" >/dev/null; }
-ready_unix="${parent_unix}/mutex.ready"
-rm -f "${ready_unix}"
-"${loader}" "${helper}" mutex-hold "${mutex}" 120000 "${parent_win}"'\mutex.ready' >/dev/null 2>&1 &
-holder_pid=$!
-for _ in $(seq 1 300); do
-    [[ -e "${ready_unix}" ]] && break
-    sleep 0.1
-done
-if [[ ! -e "${ready_unix}" ]]; then
+if ! wine_hold_mutex "${helper}" "${mutex}" "${parent_unix}/mutex.ready" "${parent_win}"'\mutex.ready'; then
     fail "the helper did not take ${mutex}"
 else
     sim_setup=hold_lock
@@ -219,9 +185,7 @@ else
     check_case "malformed while the lock is held" 11 "${engine_win}" --apply --root "${odd_root_win}" x
     sim_setup=
 fi
-kill "${holder_pid}" 2>/dev/null || true
-wait "${holder_pid}" 2>/dev/null || true
-holder_pid=
+wine_release_mutex
 
 echo "wine-smoke: $((SECONDS - started)) s under $("${loader}" --version 2>/dev/null || echo wine)"
 if ((failures > 0)); then

@@ -1,5 +1,5 @@
 # The end-to-end tests drive the holvar-sim executable; of the engine they link
-# only its name rules, which every demo payload must pass, and of the tool its
-# demo payloads.
-set(AREA_LIBS holvar_txn_plan holvar_sim_demo)
+# only its name rules, which every demo payload must pass, of the tool its demo
+# payloads, and the explanation's reading, to watch what it asks of a machine.
+set(AREA_LIBS holvar_txn_plan holvar_sim_demo holvar_explain)
 set(AREA_NEEDS_SIM_TOOL ON)

@@ -101,12 +101,13 @@ std::span<const Verb> verb_table() {
          {1, {}, {}, false, 2},
          verb_show},
         {"explain",
-         "PATH [--machine MACHINE]",
+         "PATH [--machine MACHINE] [--json]",
          "a journal (txn.json, or the stage directory holding it) or an outcome report in plain "
          "words: its kind and txid, the marks reached, what the last run did, and what --recover "
-         "would decide and why (PATH is a file of the host, or of the machine with --machine); "
-         "exit code 2 for a damaged or foreign file",
-         {1, {"--machine"}, {}, false},
+         "would decide and why (PATH is a file of the host, or of the machine with --machine, "
+         "whose service, root and transaction lock are then asked, as holvar-explain.exe asks "
+         "Windows); --json for one JSON object; exit code 2 for a damaged or foreign file",
+         {1, {"--machine"}, {"--json"}, false},
          verb_explain},
         {"explore",
          "MACHINE --root WINPATH --from DIR|DEMO --to DIR|DEMO [--seed N] [--crash-points N] "
