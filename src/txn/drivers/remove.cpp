@@ -78,7 +78,9 @@ class RemovalRun {
     StepResult check_installation() {
         if (auto trusted = fs::is_trusted_directory(os_, ctx_.root); !trusted)
             return fault_of(trusted.error(), Phase::remove_plan, FaultReason::unsafe_object);
-        auto service = scm::scm_snapshot(os_);
+        // A service still starting (the first moments after a restart) is
+        // waited for, as a recovery does, rather than refused.
+        auto service = scm::scm_snapshot_settled(os_, kServiceDeadline);
         if (!service) return fault_of(service.error(), Phase::remove_plan, FaultReason::scm_error);
         service_ = std::move(*service);
         auto location = registry::registry_read_install_location(os_);
