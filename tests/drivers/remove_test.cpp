@@ -402,6 +402,18 @@ TEST_P(RemoveTest, EndsAsTheRowSays) {
             }
             break;
     }
+    if (row.recover_repeats) {
+        // What kept it incomplete ends: a recovery finishes the removal, and
+        // after the restart nothing of the product, nor of the stage's
+        // bookkeeping, is left.
+        std::vector<uint32_t> running;
+        for (const auto& [pid, process] : m.machine->state().processes)
+            if (process.alive && process.image.starts_with(kRoot + u"\\")) running.push_back(pid);
+        for (uint32_t pid : running) m.machine->exit_process(pid, 0);
+        EXPECT_EQ(m.run_with(kTx2, {u"--recover", u"--root", kRoot}), 31);
+        m.machine->reboot();
+        m.expect_nothing_left();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RemoveTest, ::testing::ValuesIn(kRows),
