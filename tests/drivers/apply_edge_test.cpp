@@ -209,6 +209,28 @@ TEST(ApplyEdge, RootNamedLikeAStageIsNeverSwept) {
     EXPECT_EQ(m.machine->stat(lookalike)->file_id, id_before);
 }
 
+// Each finished old stage is given a second of its own: a file locked in
+// one costs an upgrade that second, never the whole placement budget.
+TEST(ApplyEdge, OldStagesWithLockedFilesCostASecondEach) {
+    auto upgrade_time = [](const std::vector<std::string>& locked_stages) {
+        InstallMachine m;
+        m.install(kTx1, runtime_v1());
+        for (const std::string& txid : locked_stages) {
+            m.stage_engine(txid);
+            const std::u16string notes = stage_dir(txid) + u"\\notes.txt";
+            EXPECT_TRUE(m.machine->write_file(notes, {'x'}, sim::administrators_sid()));
+            m.hold_file(notes, std::nullopt);
+        }
+        m.stage(kTx2, runtime_v2());
+        const auto started = m.machine->now();
+        EXPECT_EQ(m.run(kTx2), 0) << m.report(kTx2).value_or("no report");
+        return m.machine->now() - started;
+    };
+    const auto spent = upgrade_time({kTx3, std::string(32, '4')}) - upgrade_time({});
+    EXPECT_GE(spent, std::chrono::seconds(2));
+    EXPECT_LT(spent, std::chrono::seconds(3));
+}
+
 // A file held for a moment, within the placement budget, only delays the upgrade.
 TEST(ApplyEdge, FileReleasedWithinTheBudgetCommits) {
     InstallMachine m;

@@ -44,6 +44,14 @@ void expect_stage_clean(const InstallMachine& m, const std::string& txid) {
     EXPECT_EQ(left, (std::vector<std::u16string>{u"diag.txt", u"holvar-service-install.exe"}));
 }
 
+// A stage is used once: a retry from it is refused, whatever the first run
+// left there, and nothing of the machine changes.
+void expect_retry_changes_nothing(InstallMachine& m) {
+    MachineView settled = m.view();
+    EXPECT_EQ(m.run(kTx2), 11) << m.report(kTx2).value_or("no report");
+    EXPECT_EQ(m.view(), settled);
+}
+
 TEST(Apply, FreshInstallCommitsAndMovesEveryPayloadFile) {
     InstallMachine m;
     MachineView before = m.view();
@@ -121,8 +129,9 @@ struct FailedUpgrade {
     std::string reason;
     std::string rel = "null";
     std::string win32 = "null";
-    // A file still held when the run ends keeps a second name in the stage's
-    // rollback folder, which goes at the next restart.
+    // A file still held when the run ends keeps a name in the stage (a
+    // second name in its rollback folder, or its payload file), which goes
+    // at the next restart with the stage's journal after it.
     bool held_after = false;
 };
 
@@ -146,6 +155,16 @@ const FailedUpgrade kFailedUpgrades[] = {
          m.machine->spawn_process(kRoot + u"\\uninstall.exe", sim::user_token());
      },
      std::nullopt, 10, "quiesce", "process_under_root"},
+    // The payload's service image held by another program: the rollback
+    // takes back what was placed, and the stage, which no longer holds the
+    // new runtime, is never planned from again.
+    {"payload_file_held_by_another_program",
+     [](InstallMachine& m) {
+         m.hold_file(stage_dir(kTx2) + u"\\payload\\resources\\holvar-service.exe", std::nullopt,
+                     p::FILE_SHARE_READ | p::FILE_SHARE_WRITE);
+     },
+     std::nullopt, 10, "place", "sharing_violation", "\"resources\\\\holvar-service.exe\"", "32",
+     true},
     {"service_configuration_refused",
      [](InstallMachine& m) {
          m.machine->add_fault({std::nullopt, "change_service_description", 5, true});
@@ -175,6 +194,7 @@ TEST_P(FailedUpgradeTest, RollsBackToTheOldInstallation) {
     EXPECT_EQ(after.service, before.service);
     EXPECT_EQ(after.parent, before.parent);
     EXPECT_TRUE(m.service_running());
+    expect_retry_changes_nothing(m);
     if (!row.held_after) {
         EXPECT_EQ(after.registry, before.registry);
         expect_stage_clean(m, kTx2);
@@ -188,11 +208,27 @@ TEST_P(FailedUpgradeTest, RollsBackToTheOldInstallation) {
     const sim::RegValue* pending =
         sim::reg_find_value(m.machine->state().registry, session, u"PendingFileRenameOperations");
     ASSERT_NE(pending, nullptr);
-    for (const std::u16string& name : sim::multi_sz_strings(pending->data))
-        EXPECT_TRUE(name.empty() || name.starts_with(u"\\??\\" + stage_dir(kTx2) + u"\\rollback"))
+    std::vector<std::u16string> names = sim::multi_sz_strings(pending->data);
+    for (const std::u16string& name : names)
+        EXPECT_TRUE(name.empty() || name.starts_with(u"\\??\\" + stage_dir(kTx2) + u"\\"))
             << p::utf16_to_utf8_lossy(name);
+    // The journal goes last, after everything else that waits for the restart.
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[names.size() - 2], u"\\??\\" + stage_dir(kTx2) + u"\\journal");
     EXPECT_EQ(report_field(report, "/holders/status"), "\"ok\"");
     EXPECT_EQ(report_field(report, "/holders/processes/0/image"), "\"editor.exe\"");
+    EXPECT_EQ(m.marks(kTx2).back(), "rolled_back");
+    // The holder goes: the stage is still used, and refused again; after
+    // the restart nothing of it is left but the engine and "diag.txt".
+    std::vector<uint32_t> holders;
+    for (const auto& [pid, process] : m.machine->state().processes)
+        if (process.alive && process.image.ends_with(u"editor.exe")) holders.push_back(pid);
+    for (uint32_t pid : holders) m.machine->exit_process(pid, 0);
+    expect_retry_changes_nothing(m);
+    m.machine->reboot();
+    m.machine->advance(std::chrono::seconds(5));  // the old service is up again
+    expect_stage_clean(m, kTx2);
+    expect_retry_changes_nothing(m);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FailedUpgradeTest, ::testing::ValuesIn(kFailedUpgrades),

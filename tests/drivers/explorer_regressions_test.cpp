@@ -105,5 +105,41 @@ TEST_P(ServicePointedAtRoot, OnlyOnceTheRootIsOnDisk) {
 INSTANTIATE_TEST_SUITE_P(Rows, ServicePointedAtRoot, ::testing::ValuesIn(kServiceChanges),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A fresh install whose new service failed verification, its rollback cut
+// short by a power cut anywhere between the stop of that service and its
+// deletion (the undos done, what the service made still under the root),
+// then `--recover`: the rollback run again decides from the journal that the
+// service ran, takes its folders away and deletes the root the install made.
+TEST(RerunRollback, LeavesNothingOfAFreshInstall) {
+    const Payload payload = without_file(runtime_v2(broken_service()), u"uninstall.exe");
+    uint64_t from = 0, to = 0;
+    {
+        InstallMachine m;
+        m.stage(kTx1, payload);
+        const uint64_t start = m.machine->mutating_calls();
+        bool verified = false;
+        m.machine->state().scm.on_call = [&](sim::Machine::State& s, std::string_view call) {
+            if (call == "start_service") verified = true;
+            if (verified && from == 0 && call == "control_service") from = s.mutating_calls - start;
+            if (call == "delete_service") to = s.mutating_calls - start;
+        };
+        ASSERT_EQ(m.run(kTx1), 10) << m.report(kTx1).value_or("no report");
+    }
+    ASSERT_LT(from, to);
+    for (uint64_t k = from; k <= to; ++k) {
+        SCOPED_TRACE("crash after mutating call " + std::to_string(k));
+        InstallMachine m;
+        MachineView before = m.view();
+        m.stage(kTx1, payload);
+        m.machine->arm_crash_after(k);
+        EXPECT_THROW(m.run(kTx1), sim::CrashInjected);
+        m.machine->crash();
+        m.machine->reboot();
+        ASSERT_EQ(m.run(kTx1, u"--recover"), 10) << m.report(kTx1, "recover").value_or("");
+        EXPECT_EQ(m.view(), before);
+        EXPECT_EQ(m.run(kTx1, u"--recover"), 15);
+    }
+}
+
 }  // namespace
 }  // namespace holvar::drivers::testing

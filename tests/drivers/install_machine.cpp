@@ -105,6 +105,15 @@ Payload runtime_v2(const std::optional<std::string>& service) {
     };
 }
 
+Payload without_file(Payload payload, const std::u16string& rel) {
+    std::erase_if(payload, [&](const auto& file) { return file.first == rel; });
+    return payload;
+}
+
+std::string broken_service() {
+    return service_text("broken", R"({"replies":[{"protocol":2},{"protocol":2},{"protocol":2}]})");
+}
+
 std::u16string stage_dir(const std::string& txid) {
     return kParent + u"\\.Holvar-upgrade-" + p::ascii_to_utf16(txid);
 }

@@ -40,6 +40,11 @@ std::string service_text(const std::string& label, const std::string& v3_json = 
 Payload runtime_v1();
 Payload runtime_v2(const std::optional<std::string>& service = std::nullopt);
 
+// The payload without the file at `rel` (a payload without the uninstaller).
+Payload without_file(Payload payload, const std::u16string& rel);
+// A v2 service that answers an older protocol: its verification always fails.
+std::string broken_service();
+
 std::u16string stage_dir(const std::string& txid);
 
 // What the run is compared on: every object under the root, the service, the

@@ -16,13 +16,22 @@ struct Sweep {
     bool upgrade;                        // v1 installed first, else a fresh machine
     std::optional<std::string> service;  // the v2 service image
     uint64_t stride;                     // every n-th crash point (the sweep's cost)
+    // Between the restart and the recovery an administrator deletes a file
+    // the upgrade placed (when it is under the root).
+    bool delete_placed = false;
 };
+
+const std::string kBroken =
+    service_text("broken", R"({"replies":[{"protocol":2},{"protocol":2},{"protocol":2}]})");
+// v2 adds it: under the root it is always the upgrade's own.
+const std::u16string kPlaced = u"lib\\extra.dll";
 
 const Sweep kSweeps[] = {
     {"fresh_install", false, std::nullopt, 2},
     {"upgrade", true, std::nullopt, 2},
-    {"upgrade_whose_service_fails_verification", true,
-     service_text("broken", R"({"replies":[{"protocol":2},{"protocol":2},{"protocol":2}]})"), 3},
+    {"upgrade_whose_service_fails_verification", true, kBroken, 3},
+    {"upgrade_with_a_placed_file_deleted_before_recovery", true, std::nullopt, 3, true},
+    {"failed_upgrade_with_a_placed_file_deleted_before_recovery", true, kBroken, 5, true},
 };
 
 struct Scenario {
@@ -76,6 +85,11 @@ TEST_P(RecoverCrashTest, OneRecoveryEndsInTheOldOrTheNewInstallation) {
         // services with it), and the setup program runs the recovery.
         s.m.machine->crash();
         s.m.machine->reboot();
+        Tree expected_new = new_tree;
+        if (sweep.delete_placed && s.m.machine->exists(kRoot + u"\\" + kPlaced)) {
+            ASSERT_TRUE(s.m.machine->remove(kRoot + u"\\" + kPlaced));
+            expected_new.erase(kPlaced);
+        }
 
         int code = s.m.run(kTx2, u"--recover");
         ++outcomes[code];
@@ -85,9 +99,9 @@ TEST_P(RecoverCrashTest, OneRecoveryEndsInTheOldOrTheNewInstallation) {
         s.m.machine->advance(std::chrono::seconds(5));
         Tree tree = comparable(s.m.view().tree);
         // Nothing to recover: the journal had ended before the power went.
-        const bool is_new = code == 0 || (code == 15 && tree == new_tree && tree != old_tree);
+        const bool is_new = code == 0 || (code == 15 && tree == expected_new && tree != old_tree);
         if (is_new) {
-            EXPECT_EQ(tree, new_tree);
+            EXPECT_EQ(tree, expected_new);
             EXPECT_TRUE(s.m.service_running());
         } else {
             EXPECT_EQ(tree, old_tree);
@@ -95,6 +109,10 @@ TEST_P(RecoverCrashTest, OneRecoveryEndsInTheOldOrTheNewInstallation) {
         }
         MachineView settled = s.m.view();
         EXPECT_EQ(s.m.run(kTx2, u"--recover"), 15);
+        EXPECT_EQ(s.m.view(), settled);
+        // The setup program retries from the same stage: a stage is used
+        // once, and the retry is refused without a change.
+        EXPECT_EQ(s.m.run(kTx2), 11) << s.m.report(kTx2).value_or("no report");
         EXPECT_EQ(s.m.view(), settled);
     }
     // Both ends were reached, unless the new service can never pass.

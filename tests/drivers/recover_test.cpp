@@ -58,13 +58,16 @@ struct Decision {
     std::string primary;             // the report's primary fault, "null" for none
     std::vector<std::string> marks;  // afterwards, when the stage keeps its journal
     bool new_installation;           // v2 in place (else v1 back)
+    std::u16string deleted = u"";    // a placed file an administrator deleted
 };
 
 std::string fault(const std::string& phase, const std::string& reason,
-                  const std::string& win32 = "null") {
-    return R"({"phase":")" + phase + R"(","reason":")" + reason + R"(","rel":null,"win32":)" +
-           win32 + "}";
+                  const std::string& win32 = "null", const std::string& rel = "null") {
+    return R"({"phase":")" + phase + R"(","reason":")" + reason + R"(","rel":)" + rel +
+           R"(,"win32":)" + win32 + "}";
 }
+
+const std::string kCoreDll = "\"lib\\\\core.dll\"";
 
 const Decision kDecisions[] = {
     {"committed_is_confirmed_and_finalized",
@@ -92,9 +95,18 @@ const Decision kDecisions[] = {
          ASSERT_TRUE(s.m.machine->remove(kRoot + u"\\lib\\core.dll"));
      },
      10,
-     fault("verify", "foreign_identity"),
+     fault("verify", "foreign_identity", "null", kCoreDll),
      {},
      false},
+    // An administrator cleaning up after a power cut: the commit stands and
+    // the finalize completes without the file; nothing waits for it.
+    {"finalizing_with_a_placed_file_deleted_by_hand_is_finalized",
+     [](Interrupted& s) { ASSERT_TRUE(s.m.machine->remove(kRoot + u"\\lib\\extra.dll")); },
+     0,
+     "null",
+     {},
+     true,
+     u"lib\\extra.dll"},
     // Someone else's file where the new one was: the rollback will not put
     // the old file over it, and the machine waits for a person.
     {"committed_with_a_placed_file_replaced_by_another_is_left_pending",
@@ -104,7 +116,8 @@ const Decision kDecisions[] = {
          ASSERT_TRUE(
              s.m.machine->write_file(kRoot + u"\\lib\\core.dll", {'x'}, sim::administrators_sid()));
      },
-     20, fault("verify", "foreign_identity"), marks_with(kToCommitted, {"rolling_back"}), false},
+     20, fault("verify", "foreign_identity", "null", kCoreDll),
+     marks_with(kToCommitted, {"rolling_back"}), false},
     {"a_rollback_once_begun_is_finished",
      [](Interrupted& s) {
          s.m.rewrite_journal(kTx2, [](Journal& j) { j.marks.push_back(MarkKind::rolling_back); });
@@ -150,6 +163,10 @@ const Decision kDecisions[] = {
      true},
 };
 
+void PrintTo(const Decision& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class DecisionTest : public ::testing::TestWithParam<Decision> {};
 
 TEST_P(DecisionTest, EndsWhereTheJournalSays) {
@@ -164,6 +181,7 @@ TEST_P(DecisionTest, EndsWhereTheJournalSays) {
     EXPECT_EQ(report_field(report, "/primary"), row.primary) << report;
     EXPECT_EQ(s.m.marks(kTx2), row.marks);
     MachineView after = s.m.view();
+    v2.tree.erase(row.deleted);
     // The stale folders go only with a finalize that completes.
     MachineView v1 = s.v1;
     for (const char16_t* stale : {u"assets\\old", u"locales\\de"}) {
@@ -172,12 +190,25 @@ TEST_P(DecisionTest, EndsWhereTheJournalSays) {
         v1.tree.erase(stale);
     }
     if (!row.marks.empty() && row.marks.back() == "rolling_back") {
-        EXPECT_EQ(report_field(report, "/recovery_error/rel"), "\"lib\\\\core.dll\"");
+        // Found before anything was undone: the new runtime stays running,
+        // and the report names the file a person must deal with.
+        EXPECT_EQ(report_field(report, "/recovery_error/rel"), kCoreDll);
+        after.tree.erase(u"lib\\core.dll");
+        v2.tree.erase(u"lib\\core.dll");
+        EXPECT_EQ(after.tree, v2.tree);
+        EXPECT_TRUE(s.m.service_running());
     } else if (row.new_installation) {
         EXPECT_EQ(after.tree, v2.tree);
     } else {
         EXPECT_EQ(after.tree, v1.tree);
         EXPECT_EQ(after.service, v1.service);
+    }
+    // Every recovery that ended its journal is final: the next one finds
+    // nothing to do and changes nothing.
+    if (code != 20 && code != 21) {
+        MachineView settled = s.m.view();
+        EXPECT_EQ(s.m.run(kTx2, u"--recover"), 15);
+        EXPECT_EQ(s.m.view(), settled);
     }
 }
 
@@ -211,7 +242,9 @@ TEST(Recover, AFailedRollbackIsTakenUpAgain) {
 
     ASSERT_EQ(m.run(kTx2, u"--recover"), 20);
     std::string report = m.report(kTx2, "recover").value_or("");
-    EXPECT_EQ(report_field(report, "/primary"), fault("verify", "foreign_identity")) << report;
+    EXPECT_EQ(report_field(report, "/primary"),
+              fault("verify", "foreign_identity", "null", "\"readme.txt\""))
+        << report;
     EXPECT_EQ(report_field(report, "/recovery_error/reason"), "\"service_stop_timeout\"") << report;
     EXPECT_EQ(m.marks(kTx2).back(), "rolling_back");
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <nlohmann/json.hpp>
 
 #include "install_machine.hpp"
 #include "platform/sim/machine_state.hpp"
@@ -58,8 +59,8 @@ struct Removal : InstallMachine {
         install(kTx1, v1);
         stage_engine(kTx2);
     }
-    int remove(bool purge) {
-        std::vector<std::u16string> args = {u"--remove", u"--root", kRoot};
+    int remove(bool purge, const std::u16string& root = kRoot) {
+        std::vector<std::u16string> args = {u"--remove", u"--root", root};
         if (purge) args.push_back(u"--purge-session-vault");
         return run_with(kTx2, args);
     }
@@ -140,7 +141,20 @@ struct Row {
     int clients = 1;  // maintenance children started
     Left left = Left::nothing;
     std::vector<std::string> marks = {};
+    std::u16string root = kRoot;  // as the setup program spells it
+    std::string holders = "";     // the holders' images, comma-separated, when queried
+    // The machine as the removal left it gives the same answer to `--recover`.
+    bool recover_repeats = false;
 };
+
+std::string holder_images(const std::string& report) {
+    auto doc = nlohmann::json::parse(report, nullptr, false);
+    std::string out;
+    if (doc.is_discarded()) return "<bad json>";
+    for (const auto& process : doc["holders"]["processes"])
+        out += (out.empty() ? "" : ",") + process["image"].get<std::string>();
+    return out;
+}
 
 const std::vector<std::string> kUpToMaintenance = {"planned", "service_deleted", "runtime_retired",
                                                    "maintenance_done"};
@@ -159,6 +173,13 @@ const Row kRows[] = {
      .purge = true,
      .tail = sections(kProxy + "," + kPurge),
      .clients = 2},
+    // The setup program spells the root in other letter cases: the same
+    // root, and the protocol handler that starts its client is its own.
+    {.name = "root_spelled_in_other_letter_cases", .root = kParent + u"\\holvar"},
+    // The first moments after a restart: the service is still starting,
+    // and the removal waits for it rather than refuse.
+    {.name = "service_still_starting_after_a_restart",
+     .arrange = [](Removal& m) { m.machine->reboot(); }},
     {.name = "service_already_gone",
      .arrange =
          [](Removal& m) {
@@ -190,7 +211,8 @@ const Row kRows[] = {
          [](Removal& m) { m.hold_file(kRoot + u"\\locales\\en\\strings.json", std::nullopt); },
      .exit_code = 31,
      .tail = sections(kProxy, R"("locales\\en\\strings.json","locales\\en","locales",".")"),
-     .left = Left::nothing_after_restart},
+     .left = Left::nothing_after_restart,
+     .holders = "editor.exe"},
     {.name = "uninstaller_held_without_delete_sharing",
      .arrange = [](Removal& m) { m.hold_file(kRoot + u"\\uninstall.exe", std::nullopt); },
      .exit_code = 31,
@@ -210,8 +232,10 @@ const Row kRows[] = {
      .primary = fault("remove_runtime", "core_retire_failed"),
      .tail = sections(kProxy, R"("lib\\core.dll")"),
      .left = Left::journal,
-     .marks = {"planned", "service_deleted", "runtime_retired", "maintenance_done", "tree_done",
-               "registry_done", "uninstall_key_deleted", "root_done"}},
+     .marks = {"planned", "service_deleted", "maintenance_done", "tree_done", "registry_done",
+               "uninstall_key_deleted", "root_done"},
+     .holders = "core.dll",
+     .recover_repeats = true},
     {.name = "deletion_at_restart_registered_by_another_program",
      .arrange =
          [](Removal& m) {
@@ -330,8 +354,19 @@ TEST_P(RemoveTest, EndsAsTheRowSays) {
     MachineView before = m.view();
     auto journal_before = m.text(stage_dir(kTx2) + u"\\journal\\txn.json");
 
-    ASSERT_EQ(m.remove(row.purge), row.exit_code) << m.report_text();
+    ASSERT_EQ(m.remove(row.purge, row.root), row.exit_code) << m.report_text();
     std::string report = m.report_text();
+    if (!row.holders.empty()) {
+        EXPECT_EQ(report_field(report, "/holders/status"), "\"ok\"");
+        EXPECT_EQ(holder_images(report), row.holders);
+    }
+    if (row.recover_repeats) {
+        MachineView settled = m.view();
+        EXPECT_EQ(m.run_with(kTx2, {u"--recover", u"--root", kRoot}), row.exit_code);
+        std::string recovered = m.report(kTx2, "recover").value_or("no report");
+        EXPECT_EQ(report_field(recovered, "/primary"), row.primary) << recovered;
+        EXPECT_EQ(m.view(), settled);
+    }
     EXPECT_EQ(report_field(report, "/txid"), "\"" + kTx2 + "\"");
     EXPECT_EQ(report_field(report, "/primary"), row.primary) << report;
     EXPECT_EQ(report_field(report, "/recovery_error"), row.recovery_error) << report;
@@ -366,6 +401,18 @@ TEST_P(RemoveTest, EndsAsTheRowSays) {
                 EXPECT_EQ(m.marks(kTx2), row.marks);
             }
             break;
+    }
+    if (row.recover_repeats) {
+        // What kept it incomplete ends: a recovery finishes the removal, and
+        // after the restart nothing of the product, nor of the stage's
+        // bookkeeping, is left.
+        std::vector<uint32_t> running;
+        for (const auto& [pid, process] : m.machine->state().processes)
+            if (process.alive && process.image.starts_with(kRoot + u"\\")) running.push_back(pid);
+        for (uint32_t pid : running) m.machine->exit_process(pid, 0);
+        EXPECT_EQ(m.run_with(kTx2, {u"--recover", u"--root", kRoot}), 31);
+        m.machine->reboot();
+        m.expect_nothing_left();
     }
 }
 

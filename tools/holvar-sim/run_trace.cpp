@@ -67,20 +67,31 @@ p::Status TracingFiles::flush_file_buffers(const p::Handle& h) {
     return inner_.flush_file_buffers(h);
 }
 
+// The marks are read at the very call that moved the journal into place,
+// also when a power cut strikes at that call: its move is on disk then, and
+// a crash point found from this trace must name the call that wrote the mark.
 p::Status TracingFiles::move_file_ex(const std::u16string& from, const std::u16string* to,
                                      uint32_t flags) {
-    p::Status moved = inner_.move_file_ex(from, to, flags);
-    if (moved && to != nullptr && to->ends_with(kJournalTail)) {
-        if (auto bytes = machine_.read_file(*to)) {
-            std::string text(bytes->begin(), bytes->end());
-            if (auto journal = txn::journal::decode_journal(text)) {
-                trace_.marks.clear();
-                for (const txn::journal::Mark& mark : journal->marks)
-                    trace_.marks.emplace_back(txn::journal::mark_name(mark.kind));
-            }
-        }
+    const bool journal = to != nullptr && to->ends_with(kJournalTail);
+    try {
+        p::Status moved = inner_.move_file_ex(from, to, flags);
+        if (moved && journal) read_marks(*to);
+        return moved;
+    } catch (const sim::CrashInjected&) {
+        if (journal) read_marks(*to);
+        throw;
     }
-    return moved;
+}
+
+void TracingFiles::read_marks(const std::u16string& journal_path) {
+    auto bytes = machine_.read_file(journal_path);
+    if (!bytes) return;
+    std::string text(bytes->begin(), bytes->end());
+    auto journal = txn::journal::decode_journal(text);
+    if (!journal) return;
+    trace_.marks.clear();
+    for (const txn::journal::Mark& mark : journal->marks)
+        trace_.marks.emplace_back(txn::journal::mark_name(mark.kind));
 }
 
 p::Status TracingFiles::create_directory(const std::u16string& path,

@@ -60,6 +60,9 @@ class TracingFiles final : public platform::Files {
     platform::Result<std::u16string> get_full_path_name(const std::u16string& path) override;
 
   private:
+    // The journal's marks as the file at that path holds them now.
+    void read_marks(const std::u16string& journal_path);
+
     platform::Files& inner_;
     const sim::Machine& machine_;
     std::u16string root_;

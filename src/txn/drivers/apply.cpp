@@ -9,6 +9,7 @@
 #include "txn/drivers/rollback.hpp"
 #include "txn/drivers/root_match.hpp"
 #include "txn/drivers/run_support.hpp"
+#include "txn/drivers/stage_reuse.hpp"
 #include "txn/drivers/stage_sweep.hpp"
 #include "txn/fs/volume.hpp"
 #include "txn/quiesce/retire.hpp"
@@ -30,6 +31,8 @@ struct RunEnd {
     StepResult failure;
     ScanDisposition disposition = ScanDisposition::refuse;  // of a scan failure
     bool finalize_pending = false;
+    // The stage is another run's: used already, or holding unfinished work.
+    bool stage_not_ours = false;
 };
 
 class ApplyRun {
@@ -39,7 +42,9 @@ class ApplyRun {
     // Every phase in order; each runs only when all before it succeeded.
     RunEnd run() {
         RunEnd end;
-        end.failure = sweep();
+        end.failure = refuse_used_stage(os_, ctx_);
+        end.stage_not_ours = end.failure.has_value();
+        if (!end.failure) end.failure = sweep_sibling_stages(os_, ctx_);
         if (!end.failure) end.failure = snapshots();
         if (!end.failure) {
             if (auto scan = scan_and_plan(os_, ctx_, service_)) {
@@ -58,12 +63,6 @@ class ApplyRun {
     }
 
   private:
-    // No other transaction unfinished beside the root, not even in this stage.
-    StepResult sweep() {
-        if (StepResult own = refuse_own_unfinished_journal(os_, ctx_)) return own;
-        return sweep_sibling_stages(os_, ctx_);
-    }
-
     // The service and the recorded install location, both this root's.
     StepResult snapshots() {
         auto service = scm::scm_snapshot(os_);
@@ -185,8 +184,10 @@ OutcomeReport apply(p::Os& os, const std::u16string& root, const std::u16string&
 
     RunEnd end = ApplyRun(os, *ctx).run();
     OutcomeReport report = decide_outcome(os, *ctx, end);
-    // A stage whose journal is another run's unfinished work is left exactly as it is.
+    // A stage that an earlier run used, and one beside another run's
+    // unfinished work, is left exactly as it is.
     const bool cleanup =
+        !end.stage_not_ours &&
         !(end.failure && end.failure->reason == FaultReason::foreign_unfinished_journal);
     finalize_stage(os, report, *ctx, ctx->diagnostics_dir, cleanup);
     return report;

@@ -4,6 +4,8 @@
 #include "txn/fs/object_identity.hpp"
 #include "txn/journal/journal_store.hpp"
 #include "txn/outcome/report_file.hpp"
+#include "txn/tree/directories.hpp"
+#include "txn/tree/reboot_schedule.hpp"
 #include "txn/tree/tree_layout.hpp"
 
 namespace holvar::txn::drivers {
@@ -23,13 +25,28 @@ bool stage_may_be_cleaned(p::Os& os, const TransactionContext& ctx) {
     return !ctx.journal || ctx.journal->marks.empty();
 }
 
-// The folders in this order; the journal last, so that a crash while cleaning
-// leaves a journal that still says the transaction ended.
+// The journal's folder at the next restart, after everything scheduled
+// before it: its entries first, then the folder, so it is empty by its turn.
+void schedule_journal_at_restart(p::Os& os, const std::u16string& folder) {
+    auto names = tree::list_directory(os, folder);
+    if (!names) return;
+    tree::RebootSchedule schedule;
+    for (const std::u16string& name : *names)
+        if (!schedule.schedule_delete_at_reboot(os, p::join_path(folder, name))) return;
+    (void)schedule.schedule_delete_at_reboot(os, folder);
+}
+
+// The folders in this order, and the journal last, only once the other three
+// are really gone: while anything of the transaction is still in the stage,
+// a journal that says it ended stays beside it, so that no later run takes
+// the stage for a fresh one. When something waits for the restart, the
+// journal waits too and goes after it; when something could not go at all,
+// the journal stays.
 void clean_stage(p::Os& os, const TransactionContext& ctx) {
     tree::TreeLayout layout = tree::TreeLayout::of(ctx.root, ctx.stage_dir);
-    const std::u16string folders[] = {layout.payload, layout.rollback, layout.trash,
-                                      journal::journal_directory(ctx.stage_dir)};
+    const std::u16string folders[] = {layout.payload, layout.rollback, layout.trash};
     fs::RetryBudget budget(kCleaningBudget);
+    bool waiting = false;
     for (const std::u16string& folder : folders) {
         auto probe = fs::probe_path(os, folder);
         if (!probe) return;
@@ -37,10 +54,18 @@ void clean_stage(p::Os& os, const TransactionContext& ctx) {
         // folder) is already clean.
         if (probe->kind == fs::ObjectKind::absent) continue;
         if (probe->kind != fs::ObjectKind::directory) return;
-        if (remove_stage_folder(os, folder, probe->id, layout.trash, budget, true) ==
-            FolderRemoval::failed)
-            return;
+        FolderRemoval removal =
+            remove_stage_folder(os, folder, probe->id, layout.trash, budget, true);
+        if (removal == FolderRemoval::failed) return;
+        waiting = waiting || removal == FolderRemoval::scheduled;
     }
+    const std::u16string folder = journal::journal_directory(ctx.stage_dir);
+    auto probe = fs::probe_path(os, folder);
+    if (!probe || probe->kind != fs::ObjectKind::directory) return;
+    if (waiting) return schedule_journal_at_restart(os, folder);
+    // Its own trash: a journal file somebody holds waits for the restart in
+    // its folder rather than bring back the trash folder just deleted.
+    (void)remove_stage_folder(os, folder, probe->id, folder, budget, true);
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ StepResult place_operations(p::Os& os, TransactionContext& ctx) {
         if (placed) continue;
         if (fs::is_retryable(placed.error())) {
             record_holders(os, ctx, p::join_path(ctx.root, op.rel));
+            // Nobody holds the installed file: the lock is on the payload's.
+            if (ctx.holders.status == outcome::HolderStatus::ok && ctx.holders.processes.empty())
+                record_holders(os, ctx, p::join_path(layout.payload, op.rel));
             return fault_at(placed.error(), Phase::place, FaultReason::sharing_violation, op.rel);
         }
         return fault_at(placed.error(), Phase::place, FaultReason::foreign_identity, op.rel);

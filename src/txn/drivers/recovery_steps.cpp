@@ -28,16 +28,27 @@ std::u16string service_image(const std::u16string& root) {
     return p::join_path(p::join_path(root, u"resources"), u"holvar-service.exe");
 }
 
+bool is_gone(const p::Error& error) {
+    return error.is_win32(p::win32::file_not_found) || error.is_win32(p::win32::path_not_found);
+}
+
 // The bytes of what the operations placed: the report of the product's size
-// in the registry counts the payload, and recovery has no payload scan.
-p::Result<uint64_t> placed_payload_bytes(p::Os& os, const TransactionContext& ctx) {
+// in the registry counts the payload, and recovery has no payload scan. A
+// placed file that is gone since (an administrator cleaning up) counts
+// nothing: the commit stands, and the finalize must not wait for a file
+// nobody will bring back. One that cannot be read is named in the fault.
+std::expected<uint64_t, Fault> placed_payload_bytes(p::Os& os, const TransactionContext& ctx) {
     uint64_t total = 0;
     for (const journal::Op& op : ctx.journal->ops) {
         if (op.type != OpType::replace && op.type != OpType::add) continue;
         auto handle = fs::open_object(os, p::join_path(ctx.root, op.rel), fs::kProbeAccess);
-        if (!handle) return std::unexpected(handle.error());
-        auto info = os.files.get_file_information_by_handle(*handle);
-        if (!info) return std::unexpected(info.error());
+        if (!handle && is_gone(handle.error())) continue;
+        p::Result<p::ByHandleFileInformation> info =
+            handle ? os.files.get_file_information_by_handle(*handle)
+                   : p::Result<p::ByHandleFileInformation>(std::unexpected(handle.error()));
+        if (!info)
+            return std::unexpected(
+                fault_at(info.error(), Phase::finalize, FaultReason::unsafe_object, op.rel));
         total += info->file_size();
     }
     return total;
@@ -97,16 +108,24 @@ void RecoverySteps::confirm_and_finalize() {
     tree::TreeLayout layout = tree::TreeLayout::of(ctx.root, ctx.stage_dir);
     std::optional<Fault> unconfirmed;
     bool placed = true;
+    std::u16string not_placed;
     for (const journal::Op& op : ctx.journal->ops) {
         auto slots = tree::read_op_slots(os, layout, op);
         if (!slots) {
-            unconfirmed = fault_of(slots.error(), Phase::verify, FaultReason::unsafe_object);
+            unconfirmed =
+                fault_at(slots.error(), Phase::verify, FaultReason::unsafe_object, op.rel);
             break;
         }
-        if (!tree::op_is_placed(op, slots->target, slots->slot)) placed = false;
+        if (placed && !tree::op_is_placed(op, slots->target, slots->slot)) {
+            placed = false;
+            not_placed = op.rel;
+        }
     }
-    if (!unconfirmed && !placed)
+    // The report names the first operation found out of place.
+    if (!unconfirmed && !placed) {
         unconfirmed = plain_fault(Phase::verify, FaultReason::foreign_identity);
+        unconfirmed->rel = std::move(not_placed);
+    }
     if (!unconfirmed) {
         v3::V3Status verified = verify::verify_started_service(os, service_image(ctx.root));
         if (!verified) {
@@ -129,7 +148,7 @@ void RecoverySteps::confirm_and_finalize() {
 void RecoverySteps::finalize() {
     auto bytes = placed_payload_bytes(os, ctx);
     if (!bytes) {
-        record(fault_of(bytes.error(), Phase::finalize, FaultReason::unsafe_object));
+        record(bytes.error());
         report.outcome = OutcomeKind::committed_finalize_pending;
         return;
     }

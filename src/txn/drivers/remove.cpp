@@ -8,6 +8,7 @@
 #include "txn/drivers/remove_after_service.hpp"
 #include "txn/drivers/root_match.hpp"
 #include "txn/drivers/run_support.hpp"
+#include "txn/drivers/stage_reuse.hpp"
 #include "txn/drivers/stage_sweep.hpp"
 #include "txn/fs/object_identity.hpp"
 #include "txn/fs/root_identity.hpp"
@@ -33,14 +34,19 @@ class RemovalRun {
     // Everything before the first change: the checks, then the journal on
     // disk with "planned". A fault here leaves the machine as it was.
     StepResult plan() {
+        // A stage an earlier run planned from (its journal, finished or
+        // kept for `--recover`, or its bookkeeping) is never used again.
+        if (StepResult failed = refuse_used_stage(os_, ctx_)) {
+            stage_not_ours_ = true;
+            return failed;
+        }
         if (StepResult failed = sweep_sibling_stages(os_, ctx_)) return failed;
         if (StepResult failed = check_installation()) return failed;
         if (StepResult failed = capture_identities()) return failed;
-        // An unfinished journal in this very stage is another run's work,
-        // kept for `--recover`: never overwritten.
-        if (StepResult failed = refuse_own_unfinished_journal(os_, ctx_)) return failed;
         return create_journal();
     }
+
+    bool stage_not_ours() const { return stage_not_ours_; }
 
     // The service stopped (when there is one) and deleted; the mark says
     // whether it is gone or only marked for deletion.
@@ -73,7 +79,9 @@ class RemovalRun {
     StepResult check_installation() {
         if (auto trusted = fs::is_trusted_directory(os_, ctx_.root); !trusted)
             return fault_of(trusted.error(), Phase::remove_plan, FaultReason::unsafe_object);
-        auto service = scm::scm_snapshot(os_);
+        // A service still starting (the first moments after a restart) is
+        // waited for, as a recovery does, rather than refused.
+        auto service = scm::scm_snapshot_settled(os_, kServiceDeadline);
         if (!service) return fault_of(service.error(), Phase::remove_plan, FaultReason::scm_error);
         service_ = std::move(*service);
         auto location = registry::registry_read_install_location(os_);
@@ -138,6 +146,7 @@ class RemovalRun {
     p::Os& os_;
     TransactionContext& ctx_;
     const bool purge_;
+    bool stage_not_ours_ = false;
     scm::ScmSnapshot service_;
     fs::RootIdentity root_;
     fs::RootIdentity stage_;
@@ -190,8 +199,9 @@ OutcomeReport remove(p::Os& os, const std::u16string& root, const std::u16string
         report.outcome = remove_after_service(os, *ctx, report);
     }
     // The stage goes only when the journal says the removal ended (finalized
-    // or aborted) or none was made; an unfinished one stays for `--recover`.
-    finalize_stage(os, report, *ctx, ctx->diagnostics_dir, true);
+    // or aborted) or none was made; an unfinished one stays for `--recover`,
+    // and one an earlier run used stays exactly as that run left it.
+    finalize_stage(os, report, *ctx, ctx->diagnostics_dir, !run.stage_not_ours());
     return report;
 }
 

@@ -66,6 +66,10 @@ class RemovalSteps {
         auto root = fs::probe_path(os_, ctx_.root);
         if (!root) return fault_of(root.error(), Phase::remove_tree, FaultReason::unsafe_object);
         if (root->kind == fs::ObjectKind::absent) {
+            // A runtime left running when the root went (its image waits in
+            // the trash for the restart) keeps the removal incomplete for as
+            // long as it runs: the same machine gives the same answer.
+            if (StepResult failed = retire_runtime()) return failed;
             remove_registry_without_root();
             return std::nullopt;
         }
@@ -95,12 +99,15 @@ class RemovalSteps {
     }
 
     // A runtime that cannot be ended does not stop the removal: what it
-    // keeps locked waits for the restart.
+    // keeps locked waits for the restart. "runtime_retired" says it was
+    // ended, so a resumed removal tries again until it is.
     StepResult retire_runtime() {
         if (ctx_.journal->has_mark(MarkKind::runtime_retired)) return std::nullopt;
-        if (auto retired = quiesce::retire_runtime_processes(os_, ctx_.root); !retired)
+        if (auto retired = quiesce::retire_runtime_processes(os_, ctx_.root); !retired) {
             record_fault(report_, fault_of(retired.error(), Phase::remove_runtime,
                                            FaultReason::core_retire_failed));
+            return std::nullopt;
+        }
         return mark(MarkKind::runtime_retired, Phase::remove_runtime);
     }
 

@@ -82,8 +82,16 @@ struct Undo {
         for (const Op& op : ctx.journal->ops) {
             auto state = tree::read_op_state(os, layout, op, retires, &pins);
             if (!state)
-                return std::unexpected(
-                    rollback_fault(state.error(), FaultReason::foreign_identity));
+                return std::unexpected(fault_at(state.error(), Phase::rollback,
+                                                FaultReason::foreign_identity, op.rel));
+            // Something no step of the operation leaves (someone else's file
+            // at its place): nothing is undone around it, and the service is
+            // not stopped for a rollback that cannot end.
+            if (*state == tree::OpState::foreign) {
+                Fault f = rollback_fault(FaultReason::foreign_identity);
+                f.rel = op.rel;
+                return std::unexpected(std::move(f));
+            }
             if (*state != tree::OpState::untouched) touched = true;
             bool finish_now = *state == tree::OpState::linked ||
                               (*state == tree::OpState::replaced && half_undone(op));
@@ -94,7 +102,8 @@ struct Undo {
                 held_links.push_back(op.seq);
                 continue;
             }
-            return std::unexpected(rollback_fault(undone.error(), FaultReason::foreign_identity));
+            return std::unexpected(
+                fault_at(undone.error(), Phase::rollback, FaultReason::foreign_identity, op.rel));
         }
         return touched;
     }
@@ -199,15 +208,20 @@ StepResult rollback(p::Os& os, TransactionContext& ctx) {
                        ? std::expected<bool, Fault>(true)
                        : undo.settle_half_done();
     if (!touched) return touched.error();
-    // Nothing was placed: nothing of the new runtime can be running, and
-    // whatever runs from the root (the client that made the quiesce fail)
-    // must not keep the old service from coming back.
-    if (*touched) {
+    // Whether the new runtime may have been placed, and the service pointed
+    // at it and started, is the journal's to say: a rollback run again after
+    // it was cut short finds every operation already undone on disk, while
+    // what the new service made is still under the root. Before placement
+    // nothing of the new runtime can be running, and whatever runs from the
+    // root (the client that made the quiesce fail) must not keep the old
+    // service from coming back.
+    const bool placement_began = *touched || ctx.journal->has_mark(journal::MarkKind::placing);
+    if (placement_began) {
         if (StepResult failed = stop_service(os)) return failed;
         if (StepResult failed = retire_processes(os, ctx)) return failed;
     }
     if (StepResult failed = undo.undo_in_reverse(false)) return failed;
-    if (*touched) {
+    if (placement_began) {
         if (StepResult failed = remove_generated_items(os, ctx)) return failed;
     }
     // The old runtime is back on disk before the service is pointed at it

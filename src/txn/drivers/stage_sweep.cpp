@@ -18,7 +18,8 @@ namespace p = platform;
 
 namespace {
 
-constexpr auto kSweepBudget = std::chrono::seconds(30);
+// Each old stage's own: what stays locked in it waits for a later sweep.
+constexpr auto kSiblingBudget = std::chrono::seconds(1);
 
 struct FinishedSibling {
     std::u16string path;
@@ -67,15 +68,11 @@ StepResult sweep_sibling_stages(p::Os& os, const TransactionContext& ctx) {
     }
 
     tree::TreeLayout layout = tree::TreeLayout::of(ctx.root, ctx.stage_dir);
-    fs::RetryBudget budget(kSweepBudget);
-    for (const FinishedSibling& sibling : finished)
+    for (const FinishedSibling& sibling : finished) {
+        fs::RetryBudget budget(kSiblingBudget);
         (void)remove_stage_folder(os, sibling.path, sibling.id, layout.trash, budget, false);
+    }
     return std::nullopt;
-}
-
-StepResult refuse_own_unfinished_journal(p::Os& os, const TransactionContext& ctx) {
-    if (!journal::journal_is_unfinished(os, ctx.stage_dir)) return std::nullopt;
-    return unfinished(p::file_name(ctx.stage_dir).value_or(std::u16string()));
 }
 
 }  // namespace holvar::txn::drivers

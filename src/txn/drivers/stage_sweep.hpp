@@ -13,14 +13,9 @@ namespace holvar::txn::drivers {
 // must be trusted, open as a directory and hold no unfinished journal;
 // otherwise scan / "foreign_unfinished_journal" with rel = its name, and
 // nothing is deleted. When all are finished, each is emptied and deleted
-// while it is still the directory that was checked; failures there are
-// ignored.
+// while it is still the directory that was checked, within a second of its
+// own (a file locked in one old stage must not hold up every later run);
+// failures there are ignored.
 StepResult sweep_sibling_stages(platform::Os& os, const TransactionContext& ctx);
-
-// The run's own stage must not hold an unfinished journal either: a setup
-// program that retries from the same stage after "recovery_pending" would
-// otherwise plan over a half-placed tree and lose what the journal keeps.
-// scan / "foreign_unfinished_journal" with rel = the stage's own name.
-StepResult refuse_own_unfinished_journal(platform::Os& os, const TransactionContext& ctx);
 
 }  // namespace holvar::txn::drivers

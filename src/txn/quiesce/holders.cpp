@@ -52,7 +52,11 @@ p::Result<std::vector<outcome::ProcessEntry>> query(p::Os& os, const RmSession& 
         list = os.restart_manager.rm_get_list(session.id(), list.proc_info_needed);
     if (list.status != 0) return p::win32_error(list.status);
     std::vector<outcome::ProcessEntry> holders;
+    // The engine may hold the file itself (the handle of the deletion that
+    // failed): it is never one of the programs a person has to close.
+    const uint32_t engine = os.processes.get_current_process_id();
     for (const p::RmProcessInfo& record : list.records) {
+        if (record.process_id == engine) continue;
         auto process = os.processes.open_process(p::PROCESS_QUERY_LIMITED_INFORMATION, false,
                                                  record.process_id);
         if (!process) return std::unexpected(process.error());

@@ -12,7 +12,7 @@ namespace holvar::txn::quiesce {
 
 // The list (possibly empty) or the Win32 error of the first call that failed;
 // a holder that cannot be opened or whose image cannot be read fails the
-// whole query.
+// whole query. The engine's own process is never listed.
 platform::Result<std::vector<outcome::ProcessEntry>> list_file_holders(platform::Os& os,
                                                                        std::u16string_view path);
 

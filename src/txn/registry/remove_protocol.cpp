@@ -1,7 +1,8 @@
 // The holvar: protocol belongs to whichever product wrote its command last:
 // it is removed only when the command still starts this installation's client.
-#include <algorithm>
+#include <optional>
 
+#include "platform/win_path.hpp"
 #include "txn/registry/registry.hpp"
 #include "txn/registry/value_io.hpp"
 
@@ -11,8 +12,35 @@ using platform::Status;
 
 namespace {
 
-// Deletes the protocol tree when its command is `expected`, exactly.
-Status remove_if_ours(platform::Os& os, const std::vector<uint8_t>& expected) {
+constexpr std::u16string_view kClient = u"\\holvar-client.exe";
+constexpr std::u16string_view kArgument = u"\" \"%1\"";
+
+// The REG_SZ text without its terminating NUL; none for anything else.
+std::optional<std::u16string> sz_text(const ValueBytes& value) {
+    if (value.type != platform::REG_VALUE_SZ || value.data.size() % 2 != 0) return std::nullopt;
+    std::u16string text;
+    for (size_t i = 0; i + 1 < value.data.size(); i += 2)
+        text.push_back(static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8)));
+    if (text.empty() || text.back() != u'\0') return std::nullopt;
+    text.pop_back();
+    return text;
+}
+
+// The command starts this installation's client: `"<client>" "%1"`, where
+// the client is <root>\holvar-client.exe by the same path equality that
+// accepted the root (a root spelled in other letter cases is the same root,
+// and so is its client). Any other shape is someone else's.
+bool is_our_command(std::u16string_view command, std::u16string_view trimmed_root) {
+    if (command.size() < 1 + kArgument.size() || command.front() != u'"' ||
+        !command.ends_with(kArgument))
+        return false;
+    std::u16string_view client = command.substr(1, command.size() - 1 - kArgument.size());
+    if (client.find(u'"') != std::u16string_view::npos) return false;
+    return platform::paths_equal(client, std::u16string(trimmed_root) + std::u16string(kClient));
+}
+
+// Deletes the protocol tree when its command starts this installation's client.
+Status remove_if_ours(platform::Os& os, std::u16string_view trimmed_root) {
     auto key = os.registry.reg_open_key(std::u16string(kProtocolCommandKey), kReadAccess | kView);
     if (!key) {
         if (is_not_found(key.error())) return {};
@@ -24,9 +52,8 @@ Status remove_if_ours(platform::Os& os, const std::vector<uint8_t>& expected) {
         return std::unexpected(value.error());
     }
     key->reset();
-    bool ours = value->type == platform::REG_VALUE_SZ && value->data.size() == expected.size() &&
-                std::equal(expected.begin(), expected.end(), value->data.begin());
-    if (!ours) return {};
+    std::optional<std::u16string> command = sz_text(*value);
+    if (!command || !is_our_command(*command, trimmed_root)) return {};
     return registry_delete_tree(os, kProtocolKey);
 }
 
@@ -36,7 +63,7 @@ Status registry_remove_protocol(platform::Os& os, std::u16string_view root) {
     auto trimmed = trimmed_root(root);
     if (!trimmed) return std::unexpected(trimmed.error());
     if (has_nul(root)) return platform::invalid_input("embedded NUL");
-    if (auto st = remove_if_ours(os, sz_data(protocol_command(*trimmed))); !st) return st;
+    if (auto st = remove_if_ours(os, *trimmed); !st) return st;
 
     auto product =
         os.registry.reg_open_key(std::u16string(kProductKey), platform::KEY_SET_VALUE | kView);
