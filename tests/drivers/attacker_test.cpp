@@ -254,8 +254,8 @@ const Scenario kScenarios[] = {
      .exit_code = 20,
      .command = "recover",
      .fields = {{"/primary/reason", str("journal_corrupt")}, {"/primary/rel", str("journal")}}},
-    // The engine's rollback folder is a junction: placement fails before
-    // anything moves through it, and everything is undone.
+    // The engine's rollback folder is a junction: a stage holding a
+    // rollback folder has been used before, and is refused untouched.
     {.name = "rollback_folder_is_a_junction",
      .parent = kDrive,
      .arrange =
@@ -266,8 +266,8 @@ const Scenario kScenarios[] = {
                                                   sim::administrators_sid()));
          },
      .act = [](Attack& m) { return m.run(kTx2); },
-     .exit_code = 10,
-     .fields = {{"/outcome", str("rolled_back")}}},
+     .exit_code = 11,
+     .fields = {{"/primary/reason", str("stage_invalid")}, {"/primary/rel", str("rollback")}}},
     // Moved files keep their own DACL: a payload file the user may change
     // would become the service's image.
     {.name = "payload_image_the_user_may_change",
