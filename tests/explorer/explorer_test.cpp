@@ -50,11 +50,13 @@ struct Row {
 const Row kRows[] = {
     {"fresh_install", {12, 2, 2, 6}, {60, 0, 1, 60}},
     {"fresh_install_failing_verification", {8, 2, 2, 4}, {16, 0, 1, 30}},
+    {"fresh_install_without_uninstaller_failing_verification", {8, 2, 2, 4}, {0, 2, 1, 30}},
     {"upgrade_over_running_service", {12, 2, 2, 6}, {16, 0, 1, 30}},
     {"upgrade_failing_verification", {8, 2, 2, 4}, {16, 0, 1, 30}},
     {"upgrade_with_held_file", {8, 2, 2, 4}, {16, 0, 1, 30}},
     {"removal", {12, 2, 2, 6}, {0, 0, 2, 0}},
     {"removal_with_held_file", {8, 2, 2, 4}, {0, 0, 1, 60}},
+    {"removal_with_client_running", {8, 2, 2, 4}, {0, 2, 1, 30}},
 };
 
 ExploreOptions options_for(const Row& row) {

@@ -17,16 +17,27 @@ std::string install_txid(size_t n) {
 }
 const std::string kRunTxid = "b2b2b2b2b2b2b2b2b2b2b2b2b2b2b2b2";
 
-constexpr std::array<std::string_view, 7> kNames = {"fresh_install",
-                                                    "fresh_install_failing_verification",
-                                                    "upgrade_over_running_service",
-                                                    "upgrade_failing_verification",
-                                                    "upgrade_with_held_file",
-                                                    "removal",
-                                                    "removal_with_held_file"};
+constexpr std::array<std::string_view, 9> kNames = {
+    "fresh_install",
+    "fresh_install_failing_verification",
+    "fresh_install_without_uninstaller_failing_verification",
+    "upgrade_over_running_service",
+    "upgrade_failing_verification",
+    "upgrade_with_held_file",
+    "removal",
+    "removal_with_held_file",
+    "removal_with_client_running"};
 
 PayloadSource demo(std::string_view name) {
     return PayloadSource{std::nullopt, demo_payload(name)};
+}
+
+// A demo payload without one of its files.
+PayloadSource demo_without(std::string_view name, std::string_view path) {
+    PayloadSource source = demo(name);
+    if (source.files)
+        std::erase_if(*source.files, [&](const DemoFile& f) { return f.path == path; });
+    return source;
 }
 
 // The first installation must commit; a later one may roll back or be
@@ -101,6 +112,11 @@ ToolResult<Scenario> builtin_scenario(std::string_view name) {
         return upgrade_scenario(std::string(name), *fresh, root, {}, demo("v1"));
     if (name == "fresh_install_failing_verification")
         return upgrade_scenario(std::string(name), *fresh, root, {}, demo("v2-broken"));
+    // No uninstaller in the payload: a rollback run again after a power cut
+    // must still take away the root and what the new service made.
+    if (name == "fresh_install_without_uninstaller_failing_verification")
+        return upgrade_scenario(std::string(name), *fresh, root, {},
+                                demo_without("v2-broken", "uninstall.exe"));
     if (name == "upgrade_over_running_service")
         return upgrade_scenario(std::string(name), *fresh, root, demo("v1"), demo("v2"));
     if (name == "upgrade_failing_verification")
@@ -116,6 +132,14 @@ ToolResult<Scenario> builtin_scenario(std::string_view name) {
         auto s = removal_scenario(std::string(name), *fresh, root, {demo("v1")});
         // Held for good: the file goes at the next restart.
         if (s) hold_installed_file(*s, u"resources\\geoip.dat", std::nullopt);
+        return s;
+    }
+    if (name == "removal_with_client_running") {
+        auto s = removal_scenario(std::string(name), *fresh, root, {demo("v1")});
+        // The desktop client runs from the root, as a signed-in user started it.
+        if (s)
+            (void)s->base->spawn_process(platform::join_path(root, u"holvar-client.exe"),
+                                         sim::user_token());
         return s;
     }
     return usage("unknown scenario '" + std::string(name) + "'");
