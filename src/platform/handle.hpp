@@ -53,12 +53,6 @@ class Handle {
     bool valid() const { return closer_ != nullptr; }
     explicit operator bool() const { return valid(); }
     uint64_t raw() const { return raw_; }
-    // Gives up ownership without closing: the handle stays open for the
-    // process that made it (a program that keeps a file open until it ends).
-    uint64_t release() {
-        closer_ = nullptr;
-        return std::exchange(raw_, 0);
-    }
     HandleKind kind() const { return kind_; }
 
   private:

@@ -1,5 +1,7 @@
 #include "platform/sim/user_hands.hpp"
 
+#include "platform/sim/programs.hpp"
+
 namespace holvar::sim {
 
 using namespace platform;
@@ -72,14 +74,19 @@ Status UserHands::make_junction(const std::u16string& path, const std::u16string
 
 Result<uint32_t> UserHands::hold(const std::u16string& path, uint32_t share) {
     const uint32_t pid = machine_.spawn_process(kHolderImage, token_);
-    ProcessOs process(machine_, pid);
-    auto h = process.os().files.create_file(path, GENERIC_READ, share, OPEN_EXISTING,
-                                            FILE_FLAG_BACKUP_SEMANTICS);
-    if (!h) {
-        machine_.exit_process(pid, 0);
-        return std::unexpected(h.error());
+    {
+        // The open is the check, against the DACLs and every other handle's
+        // sharing; what the process then keeps is the same open, its own
+        // until it ends.
+        ProcessOs process(machine_, pid);
+        auto h = process.os().files.create_file(path, GENERIC_READ, share, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS);
+        if (!h) {
+            machine_.exit_process(pid, 0);
+            return std::unexpected(h.error());
+        }
+        hold_file(machine_.state(), pid, path, FILE_READ_DATA, share);
     }
-    h->release();
     return pid;
 }
 

@@ -1,6 +1,7 @@
 #include "txn/drivers/stage_reuse.hpp"
 
 #include "platform/win_path.hpp"
+#include "txn/drivers/stage_sweep.hpp"
 #include "txn/fs/object_identity.hpp"
 #include "txn/journal/journal_store.hpp"
 #include "txn/tree/tree_layout.hpp"
@@ -22,11 +23,8 @@ Fault used_stage(std::u16string_view left) {
 StepResult refuse_used_stage(p::Os& os, const TransactionContext& ctx) {
     auto found = journal::read_journal(os, ctx.stage_dir);
     if (found && found->has_ended()) return used_stage(u"journal");
-    if (found || !found.error().is_not_found()) {
-        Fault f = plain_fault(Phase::scan, FaultReason::foreign_unfinished_journal);
-        f.rel = p::file_name(ctx.stage_dir).value_or(std::u16string());
-        return f;
-    }
+    if (found || !found.error().is_not_found())
+        return unfinished_journal(p::file_name(ctx.stage_dir).value_or(std::u16string()));
     // Folders only a run that planned makes: a crash or a restart may have
     // taken the journal while they stayed.
     for (std::u16string_view folder : {tree::kRollbackFolder, tree::kTrashFolder}) {

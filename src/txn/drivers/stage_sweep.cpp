@@ -26,12 +26,6 @@ struct FinishedSibling {
     fs::FileId id;
 };
 
-Fault unfinished(std::u16string name) {
-    Fault f = plain_fault(Phase::scan, FaultReason::foreign_unfinished_journal);
-    f.rel = std::move(name);
-    return f;
-}
-
 // A sibling that may be deleted: trusted, a real directory, its journal ended.
 // The handle that proved it a directory is closed again before returning, so
 // it cannot keep the later deletion from reopening it.
@@ -46,6 +40,12 @@ std::optional<FinishedSibling> finished_sibling(p::Os& os, const std::u16string&
 }
 
 }  // namespace
+
+Fault unfinished_journal(std::u16string stage_name) {
+    Fault f = plain_fault(Phase::scan, FaultReason::foreign_unfinished_journal);
+    f.rel = std::move(stage_name);
+    return f;
+}
 
 StepResult sweep_sibling_stages(p::Os& os, const TransactionContext& ctx) {
     std::optional<std::u16string> parent = p::parent_path(ctx.root);
@@ -63,7 +63,7 @@ StepResult sweep_sibling_stages(p::Os& os, const TransactionContext& ctx) {
         // A root that happens to carry a stage name is the installation, never a stage.
         if (root_name && p::ascii_iequal(name, *root_name)) continue;
         auto sibling = finished_sibling(os, p::join_path(*parent, name));
-        if (!sibling) return unfinished(name);
+        if (!sibling) return unfinished_journal(name);
         finished.push_back(std::move(*sibling));
     }
 

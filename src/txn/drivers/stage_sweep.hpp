@@ -8,6 +8,10 @@
 
 namespace holvar::txn::drivers {
 
+// scan / "foreign_unfinished_journal" naming the stage directory that holds
+// another run's unfinished work (its name beside the root).
+Fault unfinished_journal(std::u16string stage_name);
+
 // Every other stage directory beside the root (".Holvar-upgrade-" and 32
 // lowercase hexadecimal digits; never the run's own, never the root itself)
 // must be trusted, open as a directory and hold no unfinished journal;

@@ -21,17 +21,13 @@ Result<std::optional<std::u16string>> registry_read_install_location(platform::O
         if (value.error().is_win32(platform::win32::file_not_found)) return Absent{};
         return std::unexpected(value.error());
     }
-    const auto& data = value->data;
-    if (value->type != platform::REG_VALUE_SZ || data.size() % 2 != 0)
-        return platform::invalid_data("invalid InstallLocation");
-    std::u16string units;
-    for (size_t i = 0; i < data.size(); i += 2)
-        units.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-    if (units.empty() || units.back() != u'\0')
-        return platform::invalid_data("unterminated InstallLocation");
-    units.pop_back();
-    if (!journal::is_valid_utf16(units)) return platform::invalid_data("invalid InstallLocation");
-    return Absent{std::move(units)};
+    auto units = sz_text(*value);
+    if (!units)
+        return platform::invalid_data(units.error().has_text("unterminated")
+                                          ? "unterminated InstallLocation"
+                                          : "invalid InstallLocation");
+    if (!journal::is_valid_utf16(*units)) return platform::invalid_data("invalid InstallLocation");
+    return Absent{std::move(*units)};
 }
 
 }  // namespace holvar::txn::registry

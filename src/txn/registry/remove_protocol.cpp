@@ -1,7 +1,5 @@
 // The holvar: protocol belongs to whichever product wrote its command last:
 // it is removed only when the command still starts this installation's client.
-#include <optional>
-
 #include "platform/win_path.hpp"
 #include "txn/registry/registry.hpp"
 #include "txn/registry/value_io.hpp"
@@ -14,17 +12,6 @@ namespace {
 
 constexpr std::u16string_view kClient = u"\\holvar-client.exe";
 constexpr std::u16string_view kArgument = u"\" \"%1\"";
-
-// The REG_SZ text without its terminating NUL; none for anything else.
-std::optional<std::u16string> sz_text(const ValueBytes& value) {
-    if (value.type != platform::REG_VALUE_SZ || value.data.size() % 2 != 0) return std::nullopt;
-    std::u16string text;
-    for (size_t i = 0; i + 1 < value.data.size(); i += 2)
-        text.push_back(static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8)));
-    if (text.empty() || text.back() != u'\0') return std::nullopt;
-    text.pop_back();
-    return text;
-}
 
 // The command starts this installation's client: `"<client>" "%1"`, where
 // the client is <root>\holvar-client.exe by the same path equality that
@@ -52,7 +39,7 @@ Status remove_if_ours(platform::Os& os, std::u16string_view trimmed_root) {
         return std::unexpected(value.error());
     }
     key->reset();
-    std::optional<std::u16string> command = sz_text(*value);
+    auto command = sz_text(*value);
     if (!command || !is_our_command(*command, trimmed_root)) return {};
     return registry_delete_tree(os, kProtocolKey);
 }

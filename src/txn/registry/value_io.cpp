@@ -39,6 +39,17 @@ Result<ValueBytes> read_value(platform::Os& os, const platform::Handle& key,
     }
 }
 
+Result<std::u16string> sz_text(const ValueBytes& value) {
+    if (value.type != platform::REG_VALUE_SZ || value.data.size() % 2 != 0)
+        return platform::invalid_data("not a text");
+    std::u16string units;
+    for (size_t i = 0; i < value.data.size(); i += 2)
+        units.push_back(static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8)));
+    if (units.empty() || units.back() != u'\0') return platform::invalid_data("unterminated");
+    units.pop_back();
+    return units;
+}
+
 std::vector<uint8_t> sz_data(std::u16string_view text) {
     std::vector<uint8_t> out;
     out.reserve(text.size() * 2 + 2);

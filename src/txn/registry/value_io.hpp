@@ -30,6 +30,10 @@ inline bool is_not_found(const platform::Error& e) {
            e.is_win32(platform::win32::path_not_found);
 }
 
+// The units of REG_SZ data without the terminating NUL: "not a text" for
+// another type or an odd length, "unterminated" when the last unit is no NUL.
+platform::Result<std::u16string> sz_text(const ValueBytes& value);
+
 // The root without its trailing backslashes (R'), or "non-Unicode path".
 platform::Result<std::u16string> trimmed_root(std::u16string_view root);
 
