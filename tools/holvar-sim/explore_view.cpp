@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "platform/sim/machine_state.hpp"
+#include "platform/sim/names.hpp"
+#include "platform/sim/namespace_ops.hpp"
+#include "platform/sim/sim_paths.hpp"
 #include "platform/win_path.hpp"
 #include "printing.hpp"
 #include "txn/plan/name_rules.hpp"
@@ -72,35 +75,49 @@ std::string pending_outside_stages(const std::string& text) {
     return kept;
 }
 
-void walk(const sim::Machine& m, const std::u16string& dir, const std::u16string& rel,
-          std::map<std::u16string, std::string>& out) {
-    auto listed = m.list(dir);
-    if (!listed) return;
-    for (const sim::NodeInfo& n : *listed) {
-        std::u16string path = platform::join_path(dir, n.name);
-        std::u16string child = rel.empty() ? n.name : rel + u"\\" + n.name;
-        std::string line = kind_name(n.kind);
-        if (!generated_by_service(child)) {
-            line += " " + file_id_hex(n.file_id);
-            if (n.kind == sim::NodeKind::file) {
-                if (auto data = m.read_file(path)) line += " " + contents_digest(*data);
-            } else if (n.kind != sim::NodeKind::directory) {
-                line += " -> " + utf16_to_wtf8(n.reparse_target);
-            }
-        }
-        out[child] = std::move(line);
-        if (n.kind == sim::NodeKind::directory) walk(m, path, child, out);
+// The objects of a directory as Machine::list gives them (by folded name,
+// each under the name it was stored with), read from the model itself: the
+// explorer looks at every state it walks several times, and a path lookup per
+// object would cost more than the rest of the look.
+template <class F>
+void each_child(const sim::Machine::State& s, sim::NodeId dir, F&& f) {
+    for (const auto& [folded, id] : s.live.nodes.at(dir).children) {
+        const sim::Node& n = s.live.nodes.at(id);
+        for (const sim::Link& l : n.links)
+            if (l.parent == dir && sim::fold_name(l.name) == folded) f(id, n, l.name);
     }
 }
 
-void collect_ids(const sim::Machine& m, const std::u16string& dir, std::set<FileId>& out) {
-    auto listed = m.list(dir);
-    if (!listed) return;
-    for (const sim::NodeInfo& n : *listed) {
-        if (n.kind == sim::NodeKind::file) out.insert(n.file_id);
-        if (n.kind == sim::NodeKind::directory)
-            collect_ids(m, platform::join_path(dir, n.name), out);
-    }
+// The directory a path names, links followed, as Machine::list finds it.
+std::optional<sim::NodeId> directory_at(const sim::Machine& m, const std::u16string& path) {
+    auto t = sim::resolve_path(m.state(), path, u"C:\\", true);
+    if (!t || t->kind != sim::Target::Kind::object || !t->node) return std::nullopt;
+    if (m.state().live.nodes.at(*t->node).kind != sim::NodeKind::directory) return std::nullopt;
+    return *t->node;
+}
+
+void walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& rel,
+          std::map<std::u16string, std::string>& out) {
+    each_child(s, dir, [&](sim::NodeId id, const sim::Node& n, const std::u16string& name) {
+        std::u16string child = rel.empty() ? name : rel + u"\\" + name;
+        std::string line = kind_name(n.kind);
+        if (!generated_by_service(child)) {
+            line += " " + file_id_hex(sim::file_id_bytes(n.file_index));
+            if (n.kind == sim::NodeKind::file)
+                line += " " + contents_digest(n.data);
+            else if (n.kind != sim::NodeKind::directory)
+                line += " -> " + utf16_to_wtf8(n.reparse_target);
+        }
+        out[child] = std::move(line);
+        if (n.kind == sim::NodeKind::directory) walk(s, id, child, out);
+    });
+}
+
+void collect_ids(const sim::Machine::State& s, sim::NodeId dir, std::set<FileId>& out) {
+    each_child(s, dir, [&](sim::NodeId id, const sim::Node& n, const std::u16string&) {
+        if (n.kind == sim::NodeKind::file) out.insert(sim::file_id_bytes(n.file_index));
+        if (n.kind == sim::NodeKind::directory) collect_ids(s, id, out);
+    });
 }
 
 std::string service_line(const sim::Service& s) {
@@ -130,7 +147,7 @@ void diff_maps(const Map& expected, const Map& actual, const std::string& what,
 
 MachineView view_of(const sim::Machine& machine, const std::u16string& root) {
     MachineView v;
-    walk(machine, root, u"", v.tree);
+    if (auto dir = directory_at(machine, root)) walk(machine.state(), *dir, u"", v.tree);
     const auto& services = machine.state().scm.services;
     auto it = services.find(u"HOLVAR_SERVICE");
     v.service = it == services.end() ? "absent" : service_line(it->second);
@@ -176,7 +193,8 @@ std::vector<std::string> view_diff(const MachineView& expected, const MachineVie
 std::set<FileId> file_ids_below(const sim::Machine& machine,
                                 const std::vector<std::u16string>& dirs) {
     std::set<FileId> out;
-    for (const std::u16string& dir : dirs) collect_ids(machine, dir, out);
+    for (const std::u16string& path : dirs)
+        if (auto dir = directory_at(machine, path)) collect_ids(machine.state(), *dir, out);
     return out;
 }
 

@@ -50,9 +50,13 @@ class Explorer {
     }
 
     ExploreResult run() {
-        if (!clean_run()) return r_;
-        if (o_.crashes) crash_walk();
-        if (o_.faults) fault_walk();
+        const auto started = std::chrono::steady_clock::now();
+        if (clean_run()) {
+            if (o_.crashes) crash_walk();
+            if (o_.faults) fault_walk();
+        }
+        r_.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         return r_;
     }
 
@@ -91,42 +95,91 @@ class Explorer {
 
     // ---- power cuts
     void crash_walk() {
-        for (uint64_t k : points(r_.clean_mutating_calls, o_.crash_points)) {
+        const std::vector<uint64_t> ks = points(r_.clean_mutating_calls, o_.crash_points);
+        r_.crash_points_walked = ks.size();
+        if (o_.snapshots) {
+            // One run, its crash images taken as it goes.
+            std::vector<CrashImage> images = crash_images(*s_.base, s_.txn.args, ks);
+            size_t next = 0;
+            for (uint64_t k : ks) {
+                if (enough()) return;
+                if (next < images.size() && images[next].k == k) {
+                    CrashImage& image = images[next++];
+                    cut_crash_image(k, *image.machine, image.call);
+                    image.machine.reset();
+                } else {
+                    violation(crash_point(k), "", "the run did not reach the crash point", nullptr);
+                }
+            }
+            return;
+        }
+        for (uint64_t k : ks) {
             if (enough()) return;
             auto m = s_.base->clone();
             m->arm_crash_after(k);
             EngineRun run = run_engine_from_stage(*m, s_.txn, s_.txn.args);
-            const std::string at = "power cut at mutating call " + std::to_string(k) + " of " +
-                                   std::to_string(r_.clean_mutating_calls);
             if (!run.crashed) {
-                violation(at, "", "the run did not reach the crash point", m.get());
+                violation(crash_point(k), "", "the run did not reach the crash point", m.get());
                 continue;
             }
-            // The engine deletes files of the old installation only once the
-            // journal it was running with says committed or ended (and a run
-            // with no journal yet has moved nothing): only before that must
-            // every file still be somewhere in the root or the stage.
-            JournalReading live = read_journal(*m, s_.txn);
-            const bool files_kept = !s_.txn.removal && live.journal && !live.journal->has_ended() &&
-                                    !live.journal->has_mark(MarkKind::committed);
-            const size_t written = m->metadata_since_barrier();
-            std::vector<std::optional<uint64_t>> contents{std::nullopt};
-            if (!m->state().dirty.empty())
-                contents.insert(contents.end(), o_.tear_seeds.begin(), o_.tear_seeds.end());
-            for (uint64_t cut : points(written + 1, o_.cut_points)) {
-                const size_t kept = static_cast<size_t>(cut - 1);
-                for (const auto& tear : contents) {
-                    auto image = m->clone();
-                    image->crash(sim::CrashCut{kept, tear});
-                    if (s_.reboot_after_crash) image->reboot();
-                    settle(*image);
-                    std::string where = at + ", keeping " + std::to_string(kept) + " of " +
-                                        std::to_string(written) + " metadata operations, " +
-                                        (tear ? "contents torn (seed " + std::to_string(*tear) + ")"
-                                              : std::string("unflushed contents dropped"));
-                    if (files_kept) check_no_file_lost(*image, where, run.crash_call);
-                    explore_image(*image, where, run.crash_call);
-                }
+            cut_crash_image(k, *m, run.crash_call);
+        }
+    }
+
+    std::string crash_point(uint64_t k) const {
+        return "power cut at mutating call " + std::to_string(k) + " of " +
+               std::to_string(r_.clean_mutating_calls);
+    }
+
+    // The engine from the stage with `args` on a copy of `from`, the crash
+    // image at each of its mutating calls `wanted` (ascending) kept.
+    struct CrashImage {
+        uint64_t k = 0;
+        std::unique_ptr<sim::Machine> machine;
+        std::string call;
+    };
+    std::vector<CrashImage> crash_images(const sim::Machine& from,
+                                         const std::vector<std::u16string>& args,
+                                         const std::vector<uint64_t>& wanted) {
+        std::vector<CrashImage> images;
+        auto m = from.clone();
+        m->take_crash_images(
+            [&](uint64_t n, std::unique_ptr<sim::Machine> image, std::string_view call) {
+                images.push_back(CrashImage{n, std::move(image), std::string(call)});
+            },
+            [&](uint64_t n) { return std::binary_search(wanted.begin(), wanted.end(), n); });
+        (void)run_engine_from_stage(*m, s_.txn, args);
+        return images;
+    }
+
+    // A run frozen by a power cut at its k-th mutating call: every metadata
+    // cut the crash model allows, with unflushed contents dropped and torn.
+    void cut_crash_image(uint64_t k, const sim::Machine& m, const std::string& crash_call) {
+        const std::string at = crash_point(k);
+        // The engine deletes files of the old installation only once the
+        // journal it was running with says committed or ended (and a run
+        // with no journal yet has moved nothing): only before that must
+        // every file still be somewhere in the root or the stage.
+        JournalReading live = read_journal(m, s_.txn);
+        const bool files_kept = !s_.txn.removal && live.journal && !live.journal->has_ended() &&
+                                !live.journal->has_mark(MarkKind::committed);
+        const size_t written = m.metadata_since_barrier();
+        std::vector<std::optional<uint64_t>> contents{std::nullopt};
+        if (!m.state().dirty.empty())
+            contents.insert(contents.end(), o_.tear_seeds.begin(), o_.tear_seeds.end());
+        for (uint64_t cut : points(written + 1, o_.cut_points)) {
+            const size_t kept = static_cast<size_t>(cut - 1);
+            for (const auto& tear : contents) {
+                auto image = m.clone();
+                image->crash(sim::CrashCut{kept, tear});
+                if (s_.reboot_after_crash) image->reboot();
+                settle(*image);
+                std::string where = at + ", keeping " + std::to_string(kept) + " of " +
+                                    std::to_string(written) + " metadata operations, " +
+                                    (tear ? "contents torn (seed " + std::to_string(*tear) + ")"
+                                          : std::string("unflushed contents dropped"));
+                if (files_kept) check_no_file_lost(*image, where, crash_call);
+                explore_image(*image, where, crash_call);
             }
         }
     }
@@ -138,28 +191,51 @@ class Explorer {
         ++r_.crash_images;
         auto recovered = image.clone();
         const uint64_t before = recovered->mutating_calls();
+        // Every recovery cut wanted: the recovery's own run yields them all.
+        std::vector<CrashImage> cuts;
+        const bool cut_as_it_goes =
+            o_.snapshots && o_.recovery_crashes && o_.recovery_crash_points == 0;
+        if (cut_as_it_goes)
+            recovered->take_crash_images(
+                [&](uint64_t n, std::unique_ptr<sim::Machine> cut, std::string_view name) {
+                    cuts.push_back(CrashImage{n, std::move(cut), std::string(name)});
+                });
         EngineRun run = run_engine_from_stage(*recovered, s_.txn, recover_args(s_.txn));
+        recovered->take_crash_images(nullptr);
         const uint64_t recovery_calls = recovered->mutating_calls() - before;
         settle(*recovered);
         check_end(*recovered, run.exit_code, "recover", where + ", then --recover", call, true);
 
         if (!o_.recovery_crashes) return;
-        for (uint64_t j : points(recovery_calls, o_.recovery_crash_points)) {
+        const std::vector<uint64_t> js = points(recovery_calls, o_.recovery_crash_points);
+        if (o_.snapshots) {
+            if (!cut_as_it_goes) cuts = crash_images(image, recover_args(s_.txn), js);
+            for (CrashImage& cut : cuts) recovery_cut(*cut.machine, cut.k, cut.call, where, call);
+            return;
+        }
+        for (uint64_t j : js) {
             auto m = image.clone();
             m->arm_crash_after(j);
             EngineRun cut = run_engine_from_stage(*m, s_.txn, recover_args(s_.txn));
             if (!cut.crashed) continue;
-            ++r_.recovery_cuts;
-            m->crash();
-            if (s_.reboot_after_crash) m->reboot();
-            settle(*m);
-            EngineRun again = run_engine_from_stage(*m, s_.txn, recover_args(s_.txn));
-            settle(*m);
-            check_end(*m, again.exit_code, "recover",
-                      where + ", then --recover cut at its mutating call " + std::to_string(j) +
-                          " (" + cut.crash_call + "), then --recover",
-                      call, true);
+            recovery_cut(*m, j, cut.crash_call, where, call);
         }
+    }
+
+    // --recover frozen by a power cut at its j-th mutating call: the machine
+    // restarts and the next --recover must finish the work.
+    void recovery_cut(sim::Machine& m, uint64_t j, const std::string& cut_call,
+                      const std::string& where, const std::string& call) {
+        ++r_.recovery_cuts;
+        m.crash();
+        if (s_.reboot_after_crash) m.reboot();
+        settle(m);
+        EngineRun again = run_engine_from_stage(m, s_.txn, recover_args(s_.txn));
+        settle(m);
+        check_end(m, again.exit_code, "recover",
+                  where + ", then --recover cut at its mutating call " + std::to_string(j) + " (" +
+                      cut_call + "), then --recover",
+                  call, true);
     }
 
     // Every file the machine held before the run is in the root or in the
@@ -178,7 +254,9 @@ class Explorer {
     // ---- failed calls
     void fault_walk() {
         const uint64_t first = s_.base->boundary_calls();
-        for (uint64_t i : points(call_names_.size(), o_.fault_points)) {
+        const std::vector<uint64_t> is = points(call_names_.size(), o_.fault_points);
+        r_.failed_calls_walked = is.size();
+        for (uint64_t i : is) {
             if (enough()) return;
             const std::string& name = call_names_[i - 1];
             for (uint32_t error : kInjectedErrors) {

@@ -31,6 +31,10 @@ struct ExploreOptions {
     bool crashes = true;
     bool recovery_crashes = true;  // cut --recover short too
     bool faults = true;
+    // The crash images of a run taken as it goes (one run yields every one,
+    // and one recovery every cut of it); false: each re-run from the start up
+    // to its crash point, as the machine's armed crash does.
+    bool snapshots = true;
     size_t violations_kept = 5;        // reported in full; the rest are counted
     size_t stop_after_violations = 0;  // the walk ends once this many are found (0: never)
 };
@@ -51,6 +55,9 @@ struct ExploreResult {
     uint64_t failed_calls = 0;   // runs with a call failed
     uint64_t clean_mutating_calls = 0;
     uint64_t clean_boundary_calls = 0;
+    uint64_t crash_points_walked = 0;  // of clean_mutating_calls
+    uint64_t failed_calls_walked = 0;  // of clean_boundary_calls, each with every error
+    double seconds = 0;                // real time the walk took
     std::string clean_outcome;
     std::map<std::string, uint64_t> outcomes;  // how each explored state ended
     uint64_t violation_count = 0;

@@ -16,10 +16,10 @@ namespace {
 
 // Without the option: every point, but a recovery is cut at its first and
 // last mutating calls only (cutting each recovery everywhere multiplies the
-// walk by the recovery's length).
+// walk by the recovery's length) unless --all asks for every one.
 ToolResult<size_t> budget_option(const VerbArgs& args, const std::string& name) {
     const auto word = args.option(name);
-    if (!word) return name == "--recovery-crash-points" ? 2 : 0;
+    if (!word) return name == "--recovery-crash-points" && !args.has("--all") ? 2 : 0;
     auto n = number_arg(*word, name);
     if (!n) return std::unexpected(n.error());
     return *n;
@@ -30,7 +30,12 @@ void print_result(const std::string& title, const ExploreResult& r) {
                std::to_string(r.clean_mutating_calls) + " mutating calls, " +
                std::to_string(r.clean_boundary_calls) + " platform calls)");
     print_line("  " + std::to_string(r.states) + " states, " + std::to_string(r.violation_count) +
-               " violations");
+               " violations; crash points " + std::to_string(r.crash_points_walked) + " of " +
+               std::to_string(r.clean_mutating_calls) + ", failed calls " +
+               std::to_string(r.failed_calls_walked) + " of " +
+               std::to_string(r.clean_boundary_calls) + "; " +
+               std::to_string(static_cast<uint64_t>(r.seconds > 0 ? r.states / r.seconds : 0)) +
+               " states/s");
     std::string outcomes = "  outcomes:";
     for (const auto& [name, count] : r.outcomes)
         outcomes += " " + name + " " + std::to_string(count);
@@ -52,7 +57,13 @@ ToolResult<int> verb_explore(const VerbArgs& args) {
     if (!from) return std::unexpected(from.error());
     auto to = payload_named(*to_word);
     if (!to) return std::unexpected(to.error());
+    if (args.has("--all"))
+        for (const char* budget :
+             {"--crash-points", "--cut-points", "--recovery-crash-points", "--fault-points"})
+            if (args.option(budget))
+                return usage(std::string("--all walks every point: no ") + budget);
     ExploreOptions options;
+    options.snapshots = !args.has("--rerun");
     if (const auto seed = args.option("--seed")) {
         auto n = number_arg(*seed, "--seed");
         if (!n) return std::unexpected(n.error());

@@ -110,18 +110,21 @@ std::span<const Verb> verb_table() {
          {1, {"--machine"}, {"--json"}, false},
          verb_explain},
         {"explore",
-         "MACHINE --root WINPATH --from DIR|DEMO --to DIR|DEMO [--seed N] [--crash-points N] "
-         "[--cut-points N] [--recovery-crash-points N] [--fault-points N] [--stop-after N]",
+         "MACHINE --root WINPATH --from DIR|DEMO --to DIR|DEMO [--all] [--rerun] [--seed N] "
+         "[--crash-points N] [--cut-points N] [--recovery-crash-points N] [--fault-points N] "
+         "[--stop-after N]",
          "on a copy of the machine, install --from, then walk the upgrade to --to and the "
          "removal through power cuts at every mutating call (and in --recover) and every "
-         "platform call failed; prints the states explored, the outcomes and every violation "
-         "(crash point, call, diff); exits 4 when a state broke the promise (the budgets sample "
-         "that many points with --seed, 0 or none: all, but a recovery is cut at 2 points unless "
-         "told; --stop-after: end a walk after N violations)",
+         "platform call failed; prints the states explored, the points walked, states per second, "
+         "the outcomes and every violation (crash point, call, diff); exits 4 when a state broke "
+         "the promise (the budgets sample that many points with --seed, 0 or none: all, but a "
+         "recovery is cut at 2 points unless told; --all: every point, every recovery cut too; "
+         "--rerun: each crash image re-run from the start, not taken as one run goes; "
+         "--stop-after: end a walk after N violations)",
          {1,
           {"--root", "--from", "--to", "--seed", "--crash-points", "--cut-points",
            "--recovery-crash-points", "--fault-points", "--stop-after"},
-          {},
+          {"--all", "--rerun"},
           false},
          verb_explore},
     }};

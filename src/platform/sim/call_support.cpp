@@ -33,6 +33,7 @@ std::optional<platform::Error> begin_call(Machine::State& s, std::string_view na
 
 void mutated(Machine::State& s) {
     ++s.mutating_calls;
+    if (s.on_mutation) s.on_mutation.call(s);
     if (s.crash_at != 0 && s.mutating_calls == s.crash_at) {
         s.crash_at = 0;
         s.frozen = true;

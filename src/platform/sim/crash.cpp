@@ -93,6 +93,28 @@ void Machine::clear_faults() {
 void Machine::record_call_names(std::vector<std::string>* names) {
     state_->call_names = names;
 }
+void Machine::take_crash_images(CrashImageSink sink, std::function<bool(uint64_t n)> wanted) {
+    if (!sink) {
+        state_->on_mutation.call = nullptr;
+        return;
+    }
+    const uint64_t start = state_->mutating_calls;
+    state_->on_mutation.call = [sink = std::move(sink), wanted = std::move(wanted),
+                                start](const State& now) {
+        const uint64_t n = now.mutating_calls - start;
+        if (wanted && !wanted(n)) return;
+        // What the armed crash leaves: fired and disarmed, the run frozen in
+        // the call it struck in.
+        std::unique_ptr<Machine> image(new Machine());
+        State& s = *image->state_;
+        s = now;
+        s.call_names = nullptr;
+        s.crash_at = 0;
+        s.frozen = true;
+        sink(n, std::move(image), now.current_call);
+    };
+}
+
 void Machine::add_stall(const StallRule& rule) {
     state_->stalls.push_back(rule);
 }

@@ -317,7 +317,7 @@ Result<std::vector<uint8_t>> Machine::read_file(const std::u16string& path) cons
     if (t->kind != Target::Kind::object || !t->node) return win32_error(win32::file_not_found);
     const Node& n = state_->live.nodes.at(*t->node);
     if (n.kind != NodeKind::file) return win32_error(win32::access_denied);
-    return n.data;
+    return n.data.get();
 }
 
 Result<std::vector<NodeInfo>> Machine::list(const std::u16string& path) const {

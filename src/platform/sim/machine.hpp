@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/error.hpp"
@@ -175,6 +176,15 @@ class Machine {
     // The name of every boundary call from now on is appended to `names`
     // (none: stop); the pointer must outlive the recording.
     void record_call_names(std::vector<std::string>* names);
+    // Crash images taken as a run goes, without unwinding it: at every
+    // mutating call from now on (the n-th, 1-based, for which `wanted` says
+    // yes; every one without it), `sink` gets a copy of the machine exactly as
+    // arm_crash_after(n) would have left it once its crash was caught (frozen,
+    // for crash(cut) to cut) and the name of the call it struck in. The run
+    // goes on unchanged. No sink: stop. The sink must not act on this machine.
+    using CrashImageSink =
+        std::function<void(uint64_t n, std::unique_ptr<Machine> image, std::string_view call)>;
+    void take_crash_images(CrashImageSink sink, std::function<bool(uint64_t n)> wanted = {});
     // Calls that block for a while (a slow identity check, a hung driver).
     // Clock::run_bounded(task, limit) of a process runs the task at once, on
     // the caller's thread; the virtual time the task spends (its stalls, waits

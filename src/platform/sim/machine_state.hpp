@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,40 @@ struct Link {
     friend bool operator==(const Link&, const Link&) = default;
 };
 
+// File contents, shared by the copies of a machine (clones, crash images, the
+// durable image) until one of them writes: copying a machine copies pointers,
+// not bytes. Readers see a vector; a writer asks for its own with edit().
+class Bytes {
+  public:
+    Bytes() = default;
+    Bytes(std::vector<uint8_t> bytes)  // NOLINT: contents are assigned as vectors
+        : p_(bytes.empty() ? nullptr : std::make_shared<std::vector<uint8_t>>(std::move(bytes))) {}
+    const std::vector<uint8_t>& get() const { return p_ ? *p_ : empty_bytes(); }
+    operator const std::vector<uint8_t>&() const { return get(); }  // NOLINT
+    size_t size() const { return get().size(); }
+    bool empty() const { return get().empty(); }
+    const uint8_t* data() const { return get().data(); }
+    auto begin() const { return get().begin(); }
+    auto end() const { return get().end(); }
+    void clear() { p_.reset(); }
+    // The bytes to change, copied first when another copy shares them.
+    std::vector<uint8_t>& edit() {
+        if (!p_)
+            p_ = std::make_shared<std::vector<uint8_t>>();
+        else if (p_.use_count() > 1)
+            p_ = std::make_shared<std::vector<uint8_t>>(*p_);
+        return *p_;
+    }
+    friend bool operator==(const Bytes& a, const Bytes& b) { return a.get() == b.get(); }
+
+  private:
+    static const std::vector<uint8_t>& empty_bytes() {
+        static const std::vector<uint8_t> none;
+        return none;
+    }
+    std::shared_ptr<std::vector<uint8_t>> p_;
+};
+
 // One object of a file system. Directories map their children by folded name.
 struct Node {
     NodeKind kind = NodeKind::file;
@@ -47,7 +82,7 @@ struct Node {
     int64_t write_time = 0;
     std::map<std::u16string, NodeId> children;  // folded name -> object
     std::vector<Link> links;                    // its names; empty once deleted
-    std::vector<uint8_t> data;
+    Bytes data;
     // Live state only (never part of a durable image).
     uint32_t open_handles = 0;
     std::optional<Link> delete_pending;  // classic delete-on-close: the name to remove
@@ -220,6 +255,16 @@ struct ServiceManager {
     std::function<void(Machine::State&, std::string_view call)> on_call;
 };
 
+// A hook that stays with its machine: a copy of the machine (a clone, a crash
+// image) starts without one.
+struct MutationHook {
+    std::function<void(const Machine::State&)> call;
+    MutationHook() = default;
+    MutationHook(const MutationHook&) {}
+    MutationHook& operator=(const MutationHook&) { return *this; }
+    explicit operator bool() const { return static_cast<bool>(call); }
+};
+
 struct Machine::State {
     platform::Instant clock{};
 
@@ -248,6 +293,9 @@ struct Machine::State {
     bool frozen = false;            // a crash fired; the run is unwinding
     std::string_view current_call;  // the boundary call being made
     std::vector<std::string>* call_names = nullptr;  // when recording them
+    // Called at every mutating call, at the instant an armed crash would fire
+    // there (Machine::take_crash_images).
+    MutationHook on_mutation;
     std::vector<FaultRule> faults;
     std::vector<StallRule> stalls;
 };

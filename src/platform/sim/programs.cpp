@@ -118,7 +118,7 @@ std::optional<std::vector<uint8_t>> image_bytes(const Machine::State& s,
     if (!t || t->kind != Target::Kind::object || !t->node) return std::nullopt;
     const Node& n = s.live.nodes.at(*t->node);
     if (n.kind != NodeKind::file) return std::nullopt;
-    return n.data;
+    return n.data.get();
 }
 
 void hold_file(Machine::State& s, uint32_t pid, const std::u16string& path, uint32_t access,

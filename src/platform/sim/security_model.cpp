@@ -14,26 +14,34 @@ Sid sid_of(const char16_t* text) {
     auto sid = platform::sid_from_string(text);
     return sid ? *sid : Sid{};
 }
+// The well-known SIDs are parsed once: every access check asks for them.
 Sid system_sid() {
-    return sid_of(platform::sids::local_system);
+    static const Sid sid = sid_of(platform::sids::local_system);
+    return sid;
 }
 Sid administrators_sid() {
-    return sid_of(platform::sids::administrators);
+    static const Sid sid = sid_of(platform::sids::administrators);
+    return sid;
 }
 Sid users_sid() {
-    return sid_of(platform::sids::users);
+    static const Sid sid = sid_of(platform::sids::users);
+    return sid;
 }
 Sid everyone_sid() {
-    return sid_of(platform::sids::everyone);
+    static const Sid sid = sid_of(platform::sids::everyone);
+    return sid;
 }
 Sid authenticated_users_sid() {
-    return sid_of(platform::sids::authenticated_users);
+    static const Sid sid = sid_of(platform::sids::authenticated_users);
+    return sid;
 }
 Sid trusted_installer_sid() {
-    return sid_of(platform::sids::trusted_installer);
+    static const Sid sid = sid_of(platform::sids::trusted_installer);
+    return sid;
 }
 Sid creator_owner_sid() {
-    return sid_of(u"S-1-3-0");
+    static const Sid sid = sid_of(u"S-1-3-0");
+    return sid;
 }
 
 Token admin_token() {

@@ -88,8 +88,9 @@ Result<uint32_t> sim_write_file(Caller& c, const Handle& h, std::span<const uint
     Node& n = c.s.live.nodes.at(ho.node);
     if (n.kind != NodeKind::file) return win32_error(kInvalidFunction);
     uint64_t at = (ho.access & FILE_WRITE_DATA) ? ho.position : n.data.size();
-    if (at + bytes.size() > n.data.size()) n.data.resize(at + bytes.size());
-    if (!bytes.empty()) std::memcpy(n.data.data() + at, bytes.data(), bytes.size());
+    std::vector<uint8_t>& data = n.data.edit();
+    if (at + bytes.size() > data.size()) data.resize(at + bytes.size());
+    if (!bytes.empty()) std::memcpy(data.data() + at, bytes.data(), bytes.size());
     ho.position = at + bytes.size();
     n.write_time = 0x01DB0000'00000000 + c.s.clock.count() / 100;
     c.s.dirty.insert(ho.node);
