@@ -11,6 +11,7 @@
 //   service <name>                   a service: running until the stop control
 //   hold-file <file>                 opens the file for reading, sharing read only,
 //                                    creates <file>.held, runs until ended
+//   hold-file <file> <ready>         the same, creating <ready> instead
 // A bad command line exits with 2. It never prints anything.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -130,11 +131,11 @@ int run_mutex(const wchar_t* name, bool abandon, DWORD hold_ms, const wchar_t* r
     return 0;
 }
 
-int run_hold_file(const wchar_t* path) {
+int run_hold_file(const wchar_t* path, const wchar_t* ready) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 3;
-    if (!create_ready_file((std::wstring(path) + L".held").c_str())) return 4;
+    if (!create_ready_file(ready ? ready : (std::wstring(path) + L".held").c_str())) return 4;
     Sleep(INFINITE);
     return 0;
 }
@@ -196,6 +197,8 @@ int wmain(int argc, wchar_t** argv) {
         return run_mutex(argv[2], false, number(argv[3]), argv[4]);
     if (mode == L"mutex-abandon" && argc == 4) return run_mutex(argv[2], true, 0, argv[3]);
     if (mode == L"service" && argc == 3) return run_service(argv[2]);
-    if (mode == L"hold-file" && argc == 3) return run_hold_file(argv[2]);
+    if (mode == L"hold-file" && argc == 3) return run_hold_file(argv[2], nullptr);
+    // With a ready file elsewhere, for a file inside a tree that must stay as it is.
+    if (mode == L"hold-file" && argc == 4) return run_hold_file(argv[2], argv[3]);
     return kBadCommandLine;
 }
