@@ -167,12 +167,18 @@ wait "${holder_pid}" 2>/dev/null || true
 holder_pid=
 "${sim}" kill "${machine}" "${sim_holder}" >/dev/null
 
-if ! "${loader}" sc config holvar_service start= demand >"${scratch}/sc.out" 2>&1; then
-    echo "wine-transactions: sc config failed: $(tr -d '\r' <"${scratch}/sc.out")" >&2
-fi
+# An administrator sets the service to start on demand; the repair must set it
+# back to automatic.
+start_type() { "${loader}" "${windows}/conformance-helper.exe" start-type holvar_service "$@" >/dev/null 2>&1 || echo $?; }
+[[ "$(start_type 3)" == 3 ]] || echo "wine-transactions: the start type did not change to demand under Wine" >&2
 "${sim}" service-start "${machine}" demand >/dev/null
 command=repair
 scenario "a repair after the start type was changed" 0 repaired "${root_win}"'\resources\holvar-service-install.exe' --repair --root "${root_win}"
+if [[ "$(start_type)" != 2 ]]; then
+    echo "  a repair after the start type was changed: FAILED: the start type under Wine is $(start_type), not automatic (2)"
+    failed=$((failed + 1))
+    passed=$((passed - 1))
+fi
 
 # A kill in the middle of placing: the Wine side ends itself right after its
 # 4th rename by handle; the simulated machine's power is cut at the first call
@@ -202,5 +208,7 @@ scenario "a removal" 30 removed "${engine_win}" --remove --root "${root_win}"
 echo "wine-transactions: shims used (runs, then changed answers):"
 awk '/^shims / { for (i = 2; i <= NF; ++i) { split($i, kv, "="); n[kv[1]] += kv[2]; if (kv[2] > 0) r[kv[1]]++ } }
      END { for (k in n) printf "  %s: %d runs, %d answers\n", k, r[k], n[k] }' "${HOLVAR_WINE_SHIM_LOG}" | sort
+echo "wine-transactions: the boundary methods the engine called:"
+/usr/bin/python3 scripts/boundary-coverage.py --transactions "${HOLVAR_WINE_SHIM_LOG}" | sed 's/^/  /'
 echo "wine-transactions: ${passed} passed, ${failed} failed in $((SECONDS - started)) s"
 ((failed == 0))

@@ -12,6 +12,10 @@
 //   hold-file <file>                 opens the file for reading, sharing read only,
 //                                    creates <file>.held, runs until ended
 //   hold-file <file> <ready>         the same, creating <ready> instead
+//   start-type <service> [<type>]    sets the service's start type (2 auto, 3 demand,
+//                                    4 disabled) as an administrator would, then
+//                                    exits with the start type it has (100 + error
+//                                    when a call fails)
 // A bad command line exits with 2. It never prints anything.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -140,6 +144,33 @@ int run_hold_file(const wchar_t* path, const wchar_t* ready) {
     return 0;
 }
 
+int run_start_type(const wchar_t* name, const wchar_t* type) {
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (scm == nullptr) return 100 + static_cast<int>(GetLastError());
+    SC_HANDLE svc = OpenServiceW(scm, name, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG);
+    int result = 100;
+    if (svc == nullptr) {
+        result += static_cast<int>(GetLastError());
+    } else {
+        if (type != nullptr &&
+            !ChangeServiceConfigW(svc, SERVICE_NO_CHANGE, number(type), SERVICE_NO_CHANGE, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+            result += static_cast<int>(GetLastError());
+        } else {
+            std::vector<uint64_t> storage(1024);
+            auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(storage.data());
+            DWORD needed = 0;
+            if (QueryServiceConfigW(svc, config, 8192, &needed))
+                result = static_cast<int>(config->dwStartType);
+            else
+                result += static_cast<int>(GetLastError());
+        }
+        CloseServiceHandle(svc);
+    }
+    CloseServiceHandle(scm);
+    return result;
+}
+
 // ---- the service
 SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 HANDLE g_stop_event = nullptr;
@@ -198,6 +229,8 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"mutex-abandon" && argc == 4) return run_mutex(argv[2], true, 0, argv[3]);
     if (mode == L"service" && argc == 3) return run_service(argv[2]);
     if (mode == L"hold-file" && argc == 3) return run_hold_file(argv[2], nullptr);
+    if (mode == L"start-type" && (argc == 3 || argc == 4))
+        return run_start_type(argv[2], argc == 4 ? argv[3] : nullptr);
     // With a ready file elsewhere, for a file inside a tree that must stay as it is.
     if (mode == L"hold-file" && argc == 4) return run_hold_file(argv[2], argv[3]);
     return kBadCommandLine;
