@@ -12,6 +12,9 @@
 //   hold-file <file>                 opens the file for reading, sharing read only,
 //                                    creates <file>.held, runs until ended
 //   hold-file <file> <ready>         the same, creating <ready> instead
+//   copy-tree <from> <to>            copies every file below <from> to the same place
+//                                    below <to> with CopyFileW, one call a file, as
+//                                    installers that copy do (a measurement's baseline)
 //   start-type <service> [<type>]    sets the service's start type (2 auto, 3 demand,
 //                                    4 disabled) as an administrator would, then
 //                                    exits with the start type it has (100 + error
@@ -144,6 +147,27 @@ int run_hold_file(const wchar_t* path, const wchar_t* ready) {
     return 0;
 }
 
+// Depth first: folders made as they are met, each file copied by CopyFileW.
+bool copy_tree(const std::wstring& from, const std::wstring& to) {
+    if (!CreateDirectoryW(to.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    WIN32_FIND_DATAW data{};
+    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = copy_tree(from + L"\\" + name, to + L"\\" + name) && ok;
+        else
+            ok = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) &&
+                 ok;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return ok;
+}
+
 int run_start_type(const wchar_t* name, const wchar_t* type) {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (scm == nullptr) return 100 + static_cast<int>(GetLastError());
@@ -229,6 +253,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"mutex-abandon" && argc == 4) return run_mutex(argv[2], true, 0, argv[3]);
     if (mode == L"service" && argc == 3) return run_service(argv[2]);
     if (mode == L"hold-file" && argc == 3) return run_hold_file(argv[2], nullptr);
+    if (mode == L"copy-tree" && argc == 4) return copy_tree(argv[2], argv[3]) ? 0 : 1;
     if (mode == L"start-type" && (argc == 3 || argc == 4))
         return run_start_type(argv[2], argc == 4 ? argv[3] : nullptr);
     // With a ready file elsewhere, for a file inside a tree that must stay as it is.
