@@ -161,8 +161,7 @@ bool copy_tree(const std::wstring& from, const std::wstring& to) {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             ok = copy_tree(from + L"\\" + name, to + L"\\" + name) && ok;
         else
-            ok = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) &&
-                 ok;
+            ok = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) && ok;
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return ok;
