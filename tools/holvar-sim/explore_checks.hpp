@@ -6,7 +6,10 @@
 // states here.
 #pragma once
 
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "explore_scenarios.hpp"
 #include "explore_view.hpp"
@@ -26,9 +29,26 @@ std::string outcome_of_code(int code);
 // program runs --recover next.
 bool pending(int code);
 
+// The view with the object ids left out: what another stage of the same
+// payload installs has other ids.
+MachineView without_ids(MachineView view);
+
+// 1..n, or `budget` of them drawn with `rng`, the first and last always.
+std::vector<uint64_t> sample_points(uint64_t n, size_t budget, std::mt19937_64& rng);
+
 class EndChecks {
   protected:
     EndChecks(const Scenario& s, const ExploreOptions& o) : s_(s), o_(o) {}
+
+    // The scenario's clean run: the two installations, the run's calls (their
+    // names into `call_names` when given). False, with a violation, when it
+    // does not end as a clean run must.
+    bool learn_clean_run(std::vector<std::string>* call_names);
+
+    // The scenario's run cut by a power cut at its mutating call `k`, every
+    // write since the last barrier kept, and restarted when the scenario
+    // says so; none when the run ended first. `call`: where the cut struck.
+    std::unique_ptr<sim::Machine> restarted_crash_image(uint64_t k, std::string& call);
 
     // `report_required`: a run whose calls were failed may have been unable
     // to write its report; its exit code then stands for the outcome.
@@ -44,7 +64,20 @@ class EndChecks {
 
     MachineView view_after_restart(const sim::Machine& m);
 
+    // A view without what a person changed by hand (`touched_`,
+    // `service_touched_`), which no recovery can know of.
+    MachineView tolerated(MachineView view) const;
+
+    // The transaction being checked: the scenario's, or a later run's.
+    const Transaction& txn() const { return txn_ ? *txn_ : s_.txn; }
+
     bool enough() const;
+
+    // A recovery that cannot go on because a person deleted or replaced a
+    // file the run had placed, and says so: it stays recovery_pending, and a
+    // further --recover changes nothing (it neither loops nor goes on over
+    // the person's file).
+    bool honest_pending(sim::Machine& m);
 
     void violation(const std::string& where, const std::string& call, const std::string& what,
                    const sim::Machine* m);
@@ -53,6 +86,26 @@ class EndChecks {
     const ExploreOptions& o_;
     ExploreResult r_;
     MachineView old_, new_;
+
+    const Transaction* txn_ = nullptr;  // none: the scenario's
+    // The installation a run that changes nothing (refused, rolled back)
+    // must leave: the one it started from; empty when that was neither
+    // (a power cut's image, which such a run must not leave half done).
+    std::string kept_ = "old";
+    // A name under the root a person deleted or replaced, and whether an
+    // administrator reconfigured the service: left out of every comparison.
+    std::u16string touched_;
+    bool service_touched_ = false;
+    // Compare without object ids: a run before this one (a retry's first
+    // run, a neighbour's doings) made objects, and the engine's got others.
+    bool ids_ignored_ = false;
+    // A file held for good (a neighbour's) keeps a run pending until the
+    // restart the setup program then asks for, after which --recover ends it.
+    bool restart_may_end_pending_ = false;
+
+    // --recover while the exit code is pending, once more after a restart
+    // when that may end it; the last exit code.
+    int finish_pending(sim::Machine& m, int code);
 };
 
 }  // namespace holvar::simtool
