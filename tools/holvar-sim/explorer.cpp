@@ -177,14 +177,7 @@ class Explorer : EndChecks {
 
     // 1..n, or `budget` of them drawn with the seed, the first and last always.
     std::vector<uint64_t> points(uint64_t n, size_t budget) {
-        std::vector<uint64_t> out;
-        if (budget == 0 || n <= budget) {
-            for (uint64_t i = 1; i <= n; ++i) out.push_back(i);
-            return out;
-        }
-        std::set<uint64_t> picked{1, n};
-        while (picked.size() < budget) picked.insert(1 + rng_() % n);
-        return {picked.begin(), picked.end()};
+        return sample_points(n, budget, rng_);
     }
 
     std::mt19937_64 rng_;
