@@ -7,7 +7,12 @@ or a helper in a case file calls it; a case that skips itself on Wine
 be listed in tests/conformance/README.md, section "Boundary methods behind a
 Wine gap", with the gap and the documentation the simulated side rests on.
 Exits 1 when a method has neither.
-    scripts/boundary-coverage.py
+
+With --transactions LOG (the call log of scripts/wine-transactions.sh: a
+"calls" and a "shims" line per engine run), it prints instead which methods
+the whole transactions under Wine reached, and how: with Wine's real answer,
+through a shim (the shim changed at least one of its answers), or not at all.
+    scripts/boundary-coverage.py [--transactions LOG]
 """
 import pathlib
 import re
@@ -16,6 +21,39 @@ import sys
 root = pathlib.Path(__file__).resolve().parent.parent
 os_header = (root / "src/platform/os.hpp").read_text()
 methods = sorted(set(re.findall(r"virtual [^(;]*?\b([a-z_][a-z0-9_]*)\(", os_header)))
+
+# The method whose answers each shim of the Wine adapter changes.
+SHIMMED = {"rename_ex": "set_file_rename_info_ex", "disposition_ex": "set_file_disposition_info_ex",
+           "volume_flags": "get_volume_file_system_flags", "volume_flush": "flush_file_buffers",
+           "owner_sids": "get_security_info", "other_token_user": "get_token_information",
+           "list_shared": "find_files"}
+
+
+def transactions(log_path):
+    calls = {m: 0 for m in methods}
+    changed = {}
+    for line in pathlib.Path(log_path).read_text().splitlines():
+        kind, *pairs = line.split()
+        for name, n in (pair.split("=") for pair in pairs):
+            if kind == "calls":
+                calls[name] = calls.get(name, 0) + int(n)
+            elif kind == "shims":
+                changed[SHIMMED[name]] = changed.get(SHIMMED[name], 0) + int(n)
+    real = [m for m in methods if calls[m] and not changed.get(m)]
+    shimmed = [m for m in methods if calls[m] and changed.get(m)]
+    unreached = [m for m in methods if not calls[m]]
+    for m in methods:
+        how = "not reached" if not calls[m] else (
+            f"through a shim ({changed[m]} answers changed)" if changed.get(m) else "real answer")
+        print(f"{m:38} {calls[m]:6} calls  {how}")
+    print(f"boundary-coverage: whole transactions under Wine: {len(methods)} methods, "
+          f"{len(real)} reached with the real answer, {len(shimmed)} through a shim, "
+          f"{len(unreached)} not reached")
+
+
+if len(sys.argv) == 3 and sys.argv[1] == "--transactions":
+    transactions(sys.argv[2])
+    sys.exit(0)
 
 test_start = re.compile(r"^(?:TEST|TEST_F|TEST_P)\((\w+),\s*(\w+)\)", re.M)
 reached = {m: [] for m in methods}

@@ -27,6 +27,11 @@ enum class Breakage : uint8_t {
     // A deletion at the next restart is scheduled without looking at the
     // folders on the way, one of which may become a link before then.
     schedule_through_any_folder,
+    // A stage a run has planned from before is planned from again.
+    plan_from_used_stage,
+    // A rollback decides from the disk alone whether the new runtime was
+    // placed, not from the journal's "placing" mark.
+    placement_from_disk,
 };
 
 #if defined(HOLVAR_TEST_SEAMS)

@@ -15,9 +15,13 @@ namespace holvar::simtool {
 
 EngineRun run_engine_from_stage(sim::Machine& machine, const Transaction& txn,
                                 const std::vector<std::u16string>& args) {
-    std::vector<std::u16string> argv{txn.stage.engine};
+    // A repair runs from the engine the installation keeps; --recover always
+    // from the stage.
+    const std::u16string& image =
+        txn.image.empty() || args.front() != u"--repair" ? txn.stage.engine : txn.image;
+    std::vector<std::u16string> argv{image};
     argv.insert(argv.end(), args.begin(), args.end());
-    const uint32_t pid = machine.spawn_process(txn.stage.engine, sim::admin_token());
+    const uint32_t pid = machine.spawn_process(image, sim::admin_token());
     EngineRun run;
     try {
         sim::ProcessOs process(machine, pid);
@@ -43,10 +47,11 @@ std::vector<std::u16string> recover_args(const Transaction& txn) {
 ReportReading read_report(const sim::Machine& machine, const Transaction& txn,
                           const std::string& command, int exit_code) {
     ReportReading r;
-    const std::u16string path =
-        platform::join_path(txn.stage.diagnostics,
-                            u"engine-" + std::u16string(txn.txid.begin(), txn.txid.end()) + u"-" +
-                                std::u16string(command.begin(), command.end()) + u".json");
+    // A repair is no transaction: its report carries no transaction id.
+    const std::string txid = command == "repair" ? "none" : txn.txid;
+    const std::u16string path = platform::join_path(
+        txn.stage.diagnostics, u"engine-" + std::u16string(txid.begin(), txid.end()) + u"-" +
+                                   std::u16string(command.begin(), command.end()) + u".json");
     auto bytes = machine.read_file(path);
     if (!bytes) {
         r.problem = "no " + command + " report";
@@ -81,7 +86,7 @@ ReportReading read_report(const sim::Machine& machine, const Transaction& txn,
         r.problem = "the " + command + " report says " + r.outcome + " with exit code " +
                     std::to_string(reported) + ", the process ended with " +
                     std::to_string(exit_code);
-    else if (doc["command"] != command || doc["txid"] != txn.txid)
+    else if (doc["command"] != command || doc["txid"] != txid)
         r.problem = "the " + command + " report names another command or transaction";
     return r;
 }

@@ -20,6 +20,7 @@ struct Transaction {
     std::vector<std::u16string> args;  // after the image path: {u"--apply", u"--root", root}
     std::string command;               // "apply" or "remove": the name of its report
     bool removal = false;
+    std::u16string image = {};  // the engine that runs (empty: the stage's)
 };
 
 struct EngineRun {

@@ -4,8 +4,12 @@
 #include <chrono>
 
 #include "demo_payloads.hpp"
+#include "platform/sim/machine_state.hpp"
+#include "platform/sim/names.hpp"
 #include "platform/sim/programs.hpp"
+#include "platform/sim/sddl.hpp"
 #include "platform/sim/security_model.hpp"
+#include "platform/sim/user_hands.hpp"
 #include "platform/win_path.hpp"
 
 namespace holvar::simtool {
@@ -17,16 +21,20 @@ std::string install_txid(size_t n) {
 }
 const std::string kRunTxid = "b2b2b2b2b2b2b2b2b2b2b2b2b2b2b2b2";
 
-constexpr std::array<std::string_view, 9> kNames = {
+constexpr std::array<std::string_view, 13> kNames = {
     "fresh_install",
     "fresh_install_failing_verification",
     "fresh_install_without_uninstaller_failing_verification",
     "upgrade_over_running_service",
     "upgrade_failing_verification",
     "upgrade_with_held_file",
+    "upgrade_with_generated_items",
+    "upgrade_with_a_service_image_users_may_change",
     "removal",
     "removal_with_held_file",
-    "removal_with_client_running"};
+    "removal_with_client_running",
+    "removal_with_logs_users_may_write",
+    "repair_of_a_disabled_service"};
 
 PayloadSource demo(std::string_view name) {
     return PayloadSource{std::nullopt, demo_payload(name)};
@@ -57,7 +65,80 @@ ToolResult<void> install(sim::Machine& m, const std::u16string& root, const Payl
     return {};
 }
 
+// An administrator's object given a DACL that lets Users change it.
+void grant_users(sim::Machine& m, const std::u16string& path) {
+    if (auto parts = sim::parse_sddl(u"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)");
+        parts && parts->dacl)
+        (void)m.set_dacl(path, *parts->dacl, true);
+}
+
+// The service's own items with what a running service writes into them.
+void fill_generated_items(sim::Machine& m, const std::u16string& root) {
+    for (const auto* rel : {u"service-logs\\service-1.log", u".holvar-service-v3\\state.json"}) {
+        const std::string text = "written by the service";
+        (void)m.write_file(platform::join_path(root, rel), {text.begin(), text.end()},
+                           sim::system_sid());
+    }
+}
+
+// An administrator disabled the service and restarted the machine: the
+// repair's run, from the engine the installation keeps.
+ToolResult<Scenario> repair_scenario(std::string name, const sim::Machine& machine,
+                                     const std::u16string& root) {
+    auto s = removal_scenario(std::move(name), machine, root, {demo("v1")});
+    if (!s) return s;
+    disable_service(*s->base);
+    s->base->reboot();
+    settle(*s->base);
+    s->txn.args = {u"--repair", u"--root", root};
+    s->txn.command = "repair";
+    s->txn.removal = false;
+    s->txn.image =
+        platform::join_path(platform::join_path(root, u"resources"), u"holvar-service-install.exe");
+    return s;
+}
+
+// Users may change the staged service image (a setup program that copied
+// it with a careless DACL): the upgrade must be refused untouched.
+ToolResult<Scenario> image_users_may_change(std::string name, const sim::Machine& machine,
+                                            const std::u16string& root) {
+    auto s = upgrade_scenario(std::move(name), machine, root, demo("v1"), demo("v2"));
+    if (!s) return s;
+    grant_users(*s->base,
+                platform::join_path(s->txn.stage.stage, u"payload\\resources\\holvar-service.exe"));
+    return s;
+}
+
+// The service's log folder is one users may change, and a user keeps a file
+// of theirs open in it; System32 holds a file worth aiming a link at.
+ToolResult<Scenario> logs_users_may_write(std::string name, const sim::Machine& machine,
+                                          const std::u16string& root) {
+    auto s = removal_scenario(std::move(name), machine, root, {demo("v1")});
+    if (!s) return s;
+    sim::Machine& m = *s->base;
+    const std::string text = "MZ system";
+    (void)m.write_file(u"C:\\Windows\\System32\\kernel.dll", {text.begin(), text.end()},
+                       sim::system_sid());
+    const std::u16string logs = platform::join_path(root, u"service-logs");
+    grant_users(m, logs);
+    sim::UserHands hands(m);
+    (void)hands.make_directory(logs + u"\\x");
+    (void)hands.write_file(logs + u"\\x\\kernel.dll", {text.begin(), text.end()});
+    hold_as_user(*s, u"service-logs\\x\\kernel.dll");
+    return s;
+}
+
 }  // namespace
+
+void disable_service(sim::Machine& machine) {
+    for (auto& [folded, service] : machine.state().scm.services)
+        if (sim::names_equal(service.name, u"holvar_service")) service.start_type = 4;
+}
+
+void hold_as_user(Scenario& scenario, const std::u16string& rel) {
+    sim::UserHands hands(*scenario.base);
+    (void)hands.hold(platform::join_path(scenario.txn.root, rel), platform::FILE_SHARE_READ);
+}
 
 std::span<const std::string_view> builtin_scenario_names() {
     return kNames;
@@ -77,6 +158,7 @@ ToolResult<Scenario> upgrade_scenario(std::string name, const sim::Machine& mach
     auto staged = stage_transaction(*s.base, root, kRunTxid, to);
     if (!staged) return std::unexpected(staged.error());
     s.txn = Transaction{root, kRunTxid, *staged, {u"--apply", u"--root", root}, "apply"};
+    s.payload = to;
     return s;
 }
 
@@ -127,6 +209,17 @@ ToolResult<Scenario> builtin_scenario(std::string_view name) {
         if (s) hold_installed_file(*s, u"resources\\geoip.dat", 45'000);
         return s;
     }
+    if (name == "upgrade_with_generated_items") {
+        auto s = upgrade_scenario(std::string(name), *fresh, root, demo("v1"), demo("v2"));
+        if (s) fill_generated_items(*s->base, root);
+        return s;
+    }
+    if (name == "upgrade_with_a_service_image_users_may_change")
+        return image_users_may_change(std::string(name), *fresh, root);
+    if (name == "removal_with_logs_users_may_write")
+        return logs_users_may_write(std::string(name), *fresh, root);
+    if (name == "repair_of_a_disabled_service")
+        return repair_scenario(std::string(name), *fresh, root);
     if (name == "removal") return removal_scenario(std::string(name), *fresh, root, {demo("v1")});
     if (name == "removal_with_held_file") {
         auto s = removal_scenario(std::string(name), *fresh, root, {demo("v1")});

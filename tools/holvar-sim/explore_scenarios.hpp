@@ -20,6 +20,9 @@ struct Scenario {
     std::string name;
     std::unique_ptr<sim::Machine> base;  // the machine just before the run
     Transaction txn;
+    // The payload the run installs (none: a removal or a repair), which a
+    // retry stages again from a new stage.
+    std::optional<PayloadSource> payload;
     // A power cut is followed by a restart: pending renames are applied and
     // the automatic services start before the setup program runs --recover.
     bool reboot_after_crash = true;
@@ -27,9 +30,10 @@ struct Scenario {
 
 inline const std::u16string kExploreRoot = u"C:\\Program Files\\Holvar";
 
-// fresh_install, fresh_install_failing_verification,
-// upgrade_over_running_service, upgrade_failing_verification,
-// upgrade_with_held_file, removal, removal_with_held_file.
+// The built-in scenarios: fresh installs, upgrades (a running service, a
+// failing verification, a held file, the service's own items full of its
+// files), removals (a held file, the client running, a folder the service
+// shares with users), and a repair of a service an administrator disabled.
 std::span<const std::string_view> builtin_scenario_names();
 ToolResult<Scenario> builtin_scenario(std::string_view name);
 
@@ -48,6 +52,13 @@ ToolResult<Scenario> removal_scenario(std::string name, const sim::Machine& mach
 
 // A program that keeps root\rel open, sharing nothing, for `for_ms` of
 // virtual time (none: until the machine stops).
+// An administrator sets the service's start type to disabled.
+void disable_service(sim::Machine& machine);
+
+// A program of an ordinary user that keeps root\\rel open, sharing reads,
+// for good: a removal must leave the file for the next restart.
+void hold_as_user(Scenario& scenario, const std::u16string& rel);
+
 void hold_installed_file(Scenario& scenario, const std::u16string& rel,
                          std::optional<uint64_t> for_ms);
 

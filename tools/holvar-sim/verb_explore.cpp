@@ -5,6 +5,8 @@
 // changed.
 #include <string>
 
+#include "explore_soak.hpp"
+#include "explore_walks.hpp"
 #include "explorer.hpp"
 #include "machine_file.hpp"
 #include "printing.hpp"
@@ -44,7 +46,50 @@ void print_result(const std::string& title, const ExploreResult& r) {
         for (const std::string& line : describe(v)) print_line("  " + line);
 }
 
+// The walks the switches ask for over one scenario; their violations.
+uint64_t other_walks(const VerbArgs& args, const std::string& title, const Scenario& scenario,
+                     const ExploreOptions& options) {
+    uint64_t violations = 0;
+    if (args.has("--retry")) {
+        const ExploreResult r = explore_retries(scenario, options);
+        print_result(title + ", run again", r);
+        violations += r.violation_count;
+    }
+    if (args.has("--hands")) {
+        const ExploreResult r = explore_hands(scenario, options);
+        print_result(title + ", a person's hands before the recovery", r);
+        violations += r.violation_count;
+    }
+    if (args.has("--neighbour")) {
+        const NeighbourResult n = explore_neighbour(scenario, options);
+        print_result(title + ", a neighbour's turn", n.result);
+        print_line("  " + std::to_string(n.turns) + " turns, " + std::to_string(n.actions) +
+                   " actions, " + std::to_string(n.took_effect) + " took effect");
+        violations += n.result.violation_count;
+    }
+    return violations;
+}
+
 }  // namespace
+
+ToolResult<int> verb_soak(const VerbArgs& args) {
+    uint64_t seed = 1;
+    size_t transactions = 1000;
+    if (const auto word = args.option("--seed")) {
+        auto n = number_arg(*word, "--seed");
+        if (!n) return std::unexpected(n.error());
+        seed = *n;
+    }
+    if (const auto word = args.option("--transactions")) {
+        auto n = number_arg(*word, "--transactions");
+        if (!n) return std::unexpected(n.error());
+        transactions = *n;
+    }
+    const SoakResult r = soak(seed, transactions);
+    print_line(soak_line(r));
+    for (const std::string& v : r.violations) print_line("violation: " + v);
+    return r.violation_count == 0 ? kExitOk : kExitViolations;
+}
 
 ToolResult<int> verb_explore(const VerbArgs& args) {
     const auto root_word = args.option("--root");
@@ -84,16 +129,20 @@ ToolResult<int> verb_explore(const VerbArgs& args) {
     auto upgrade = upgrade_scenario("upgrade", **machine, *root, *from, *to);
     if (!upgrade) return std::unexpected(upgrade.error());
     const ExploreResult up = explore(*upgrade, options);
-    print_result("upgrade " + *from_word + " -> " + *to_word, up);
+    const std::string up_title = "upgrade " + *from_word + " -> " + *to_word;
+    print_result(up_title, up);
+    uint64_t violations = up.violation_count + other_walks(args, up_title, *upgrade, options);
 
     auto removal = removal_scenario("removal", **machine, *root, {*from, *to});
     if (!removal) return std::unexpected(removal.error());
     const ExploreResult down = explore(*removal, options);
     print_result("removal after the upgrade", down);
+    violations +=
+        down.violation_count + other_walks(args, "removal after the upgrade", *removal, options);
 
-    print_line(std::to_string(up.states + down.states) + " states, " +
-               std::to_string(up.violation_count + down.violation_count) + " violations");
-    return up.violation_count + down.violation_count == 0 ? kExitOk : kExitViolations;
+    print_line(std::to_string(up.states + down.states) + " states, " + std::to_string(violations) +
+               " violations");
+    return violations == 0 ? kExitOk : kExitViolations;
 }
 
 }  // namespace holvar::simtool

@@ -5,7 +5,7 @@
 namespace holvar::simtool {
 
 std::span<const Verb> verb_table() {
-    static const std::array<Verb, 19> table{{
+    static const std::array<Verb, 20> table{{
         {"init",
          "MACHINE [--force]",
          "create a fresh machine file (C: on NTFS, the usual system folders)",
@@ -112,7 +112,7 @@ std::span<const Verb> verb_table() {
         {"explore",
          "MACHINE --root WINPATH --from DIR|DEMO --to DIR|DEMO [--all] [--rerun] [--seed N] "
          "[--crash-points N] [--cut-points N] [--recovery-crash-points N] [--fault-points N] "
-         "[--stop-after N]",
+         "[--stop-after N] [--retry] [--hands] [--neighbour]",
          "on a copy of the machine, install --from, then walk the upgrade to --to and the "
          "removal through power cuts at every mutating call (and in --recover) and every "
          "platform call failed; prints the states explored, the points walked, states per second, "
@@ -120,13 +120,25 @@ std::span<const Verb> verb_table() {
          "the promise (the budgets sample that many points with --seed, 0 or none: all, but a "
          "recovery is cut at 2 points unless told; --all: every point, every recovery cut too; "
          "--rerun: each crash image re-run from the start, not taken as one run goes; "
-         "--stop-after: end a walk after N violations)",
+         "--stop-after: end a walk after N violations); --retry: also the setup program "
+         "running the command again from the same stage and a new one after each crash point "
+         "and failed call; --hands: also a person's hands between each power cut and the "
+         "recovery; --neighbour: also an ordinary user's action before each mutating call "
+         "(--crash-points samples the turns)",
          {1,
           {"--root", "--from", "--to", "--seed", "--crash-points", "--cut-points",
            "--recovery-crash-points", "--fault-points", "--stop-after"},
-          {"--all", "--rerun"},
+          {"--all", "--rerun", "--retry", "--hands", "--neighbour"},
           false},
          verb_explore},
+        {"soak",
+         "[--seed N] [--transactions N]",
+         "on a fresh machine, N transactions in a row (1000 unless told): installs, upgrades, "
+         "removals, repairs and recoveries with failed calls, power cuts, held files, an "
+         "administrator's changes and restarts drawn with --seed (1 unless told); prints one "
+         "line of outcomes, violations and what was left at the end; exits 4 on a violation",
+         {0, {"--seed", "--transactions"}, {}, false},
+         verb_soak},
     }};
     return table;
 }

@@ -42,5 +42,6 @@ ToolResult<int> verb_rm(const VerbArgs& args);
 ToolResult<int> verb_link(const VerbArgs& args);
 ToolResult<int> verb_explain(const VerbArgs& args);
 ToolResult<int> verb_explore(const VerbArgs& args);
+ToolResult<int> verb_soak(const VerbArgs& args);
 
 }  // namespace holvar::simtool

@@ -7,6 +7,12 @@ namespace holvar::sim {
 
 std::optional<platform::Error> begin_call(Machine::State& s, std::string_view name) {
     if (s.frozen) throw CrashInjected{s.mutating_calls, std::string(s.current_call)};
+    if (s.turn && s.mutating_calls >= s.turn_at) {
+        // Taken out first: the turn's own calls come through here too.
+        std::function<void()> turn = std::move(s.turn);
+        s.turn = nullptr;
+        turn();
+    }
     ++s.boundary_calls;
     for (auto it = s.stalls.begin(); it != s.stalls.end(); ++it) {
         if (it->call_name != name) continue;

@@ -34,6 +34,11 @@ void Machine::arm_crash_after(uint64_t n) {
     state_->crash_at = n == 0 ? 0 : state_->mutating_calls + n;
 }
 
+void Machine::arm_turn_after(uint64_t n, std::function<void()> turn) {
+    state_->turn = std::move(turn);
+    state_->turn_at = state_->mutating_calls + n;
+}
+
 uint64_t Machine::mutating_calls() const {
     return state_->mutating_calls;
 }

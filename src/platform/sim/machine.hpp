@@ -197,6 +197,12 @@ class Machine {
     // run_bounded must not itself loop until the clock reaches some instant.
     void add_stall(const StallRule& rule);
     void clear_stalls();
+    // Tests only: another process's turn between two calls of a run. `turn`
+    // runs once, at the start of the first boundary call made after `n` more
+    // mutating calls (0: the next call), before that call does anything; its
+    // own calls are counted like any other. None disarms; disarm before the
+    // machine is cloned, which copies the turn with what it refers to.
+    void arm_turn_after(uint64_t n, std::function<void()> turn);
 
     struct State;  // the model; defined by the implementation
     State& state() { return *state_; }

@@ -286,6 +286,10 @@ struct Machine::State {
     Registry registry;
     ServiceManager scm;
 
+    // Tests only (Machine::arm_turn_after): never saved.
+    std::function<void()> turn;
+    uint64_t turn_at = 0;  // the mutating calls made before it runs
+
     // Injection and counting.
     uint64_t boundary_calls = 0;
     uint64_t mutating_calls = 0;

@@ -164,9 +164,8 @@ void settle_services(Machine::State& s) {
 Status launch_service(Machine::State& s, Service& v) {
     constexpr uint32_t kRequestTimeout = 1053;  // ERROR_SERVICE_REQUEST_TIMEOUT
     std::u16string image = service_image_of(s, v.binary_path);
-    auto bytes = image_bytes(s, image);
-    if (!bytes) return win32_error(win32::file_not_found);
-    auto description = program_description(*bytes);
+    if (!image_bytes(s, image)) return win32_error(win32::file_not_found);
+    auto description = image_program(s, image);
     Token token = service_token(v.account);
     if (description && description->is_object()) {
         std::string who = description->value("account", std::string());

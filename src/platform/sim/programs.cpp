@@ -112,6 +112,22 @@ std::optional<json> program_description(const std::vector<uint8_t>& bytes) {
                        nullptr, false);
 }
 
+std::optional<json> image_program(const Machine::State& s, const std::u16string& image) {
+    auto bytes = image_bytes(s, image);
+    if (!bytes) return std::nullopt;
+    if (bytes->size() >= kProgramMarker.size() &&
+        std::equal(kProgramMarker.begin(), kProgramMarker.end(), bytes->begin()))
+        return program_description(*bytes);
+    const auto slash = image.rfind(u'\\');
+    const auto dot = image.rfind(u'.');
+    const bool has_extension =
+        dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
+    auto beside =
+        image_bytes(s, (has_extension ? image.substr(0, dot) : image) + u".behaviour.json");
+    if (!beside) return std::nullopt;
+    return json::parse(beside->begin(), beside->end(), nullptr, false);
+}
+
 std::optional<std::vector<uint8_t>> image_bytes(const Machine::State& s,
                                                 const std::u16string& path) {
     auto t = resolve_path(s, path, u"C:\\", true);

@@ -21,7 +21,8 @@
 //     "echo_delay_ms" (default 0) later; without, it never reads what its
 //     clients write (a write fills the pipe's 4096-byte buffer, then waits).
 //
-// An image without the marker is no program: started with CreateProcessW it
+// An image without the marker is no program unless a behaviour file lies
+// beside it (image_program below): started with CreateProcessW it
 // exits 0 at once. An image with the marker whose JSON cannot be read, or
 // whose kind is unknown, does not start (ERROR_BAD_EXE_FORMAT).
 //
@@ -66,6 +67,13 @@ const ProgramKind* find_program_kind(std::string_view name);
 // The description in an image's bytes: none when there is no marker; a JSON
 // object (possibly discarded, when unreadable) otherwise.
 std::optional<nlohmann::json> program_description(const std::vector<uint8_t>& image_bytes);
+
+// The description of the program at `image`: its own, after the marker; or,
+// for an image without the marker (a real executable built for Windows, such
+// as tools/windows' holvar-service.exe), the JSON of the file beside it named
+// as the image with the extension ".behaviour.json", which that executable
+// reads on Windows; none when it has neither.
+std::optional<nlohmann::json> image_program(const Machine::State& s, const std::u16string& image);
 
 // The file's bytes at a path (links followed), if it is a file.
 std::optional<std::vector<uint8_t>> image_bytes(const Machine::State& s,

@@ -77,8 +77,7 @@ bool is_alive(const Machine::State& s, uint32_t pid) {
 }
 
 Result<uint32_t> start_process(Machine::State& s, const StartSpec& spec) {
-    std::optional<json> description;
-    if (auto bytes = image_bytes(s, spec.image)) description = program_description(*bytes);
+    std::optional<json> description = image_program(s, spec.image);
     const ProgramKind* kind = nullptr;
     if (description) {
         if (!description->is_object() || !description->contains("kind") ||

@@ -215,7 +215,8 @@ StepResult rollback(p::Os& os, TransactionContext& ctx) {
     // nothing of the new runtime can be running, and whatever runs from the
     // root (the client that made the quiesce fail) must not keep the old
     // service from coming back.
-    const bool placement_began = *touched || ctx.journal->has_mark(journal::MarkKind::placing);
+    const bool placement_began = *touched || (!seam::broken(seam::Breakage::placement_from_disk) &&
+                                              ctx.journal->has_mark(journal::MarkKind::placing));
     if (placement_began) {
         if (StepResult failed = stop_service(os)) return failed;
         if (StepResult failed = retire_processes(os, ctx)) return failed;

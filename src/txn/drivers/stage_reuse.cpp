@@ -4,6 +4,7 @@
 #include "txn/drivers/stage_sweep.hpp"
 #include "txn/fs/object_identity.hpp"
 #include "txn/journal/journal_store.hpp"
+#include "txn/test_seam.hpp"
 #include "txn/tree/tree_layout.hpp"
 
 namespace holvar::txn::drivers {
@@ -21,6 +22,7 @@ Fault used_stage(std::u16string_view left) {
 }  // namespace
 
 StepResult refuse_used_stage(p::Os& os, const TransactionContext& ctx) {
+    if (seam::broken(seam::Breakage::plan_from_used_stage)) return std::nullopt;
     auto found = journal::read_journal(os, ctx.stage_dir);
     if (found && found->has_ended()) return used_stage(u"journal");
     if (found || !found.error().is_not_found())

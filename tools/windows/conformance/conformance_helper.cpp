@@ -11,6 +11,14 @@
 //   service <name>                   a service: running until the stop control
 //   hold-file <file>                 opens the file for reading, sharing read only,
 //                                    creates <file>.held, runs until ended
+//   hold-file <file> <ready>         the same, creating <ready> instead
+//   copy-tree <from> <to>            copies every file below <from> to the same place
+//                                    below <to> with CopyFileW, one call a file, as
+//                                    installers that copy do (a measurement's baseline)
+//   start-type <service> [<type>]    sets the service's start type (2 auto, 3 demand,
+//                                    4 disabled) as an administrator would, then
+//                                    exits with the start type it has (100 + error
+//                                    when a call fails)
 // A bad command line exits with 2. It never prints anything.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -130,13 +138,60 @@ int run_mutex(const wchar_t* name, bool abandon, DWORD hold_ms, const wchar_t* r
     return 0;
 }
 
-int run_hold_file(const wchar_t* path) {
+int run_hold_file(const wchar_t* path, const wchar_t* ready) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 3;
-    if (!create_ready_file((std::wstring(path) + L".held").c_str())) return 4;
+    if (!create_ready_file(ready ? ready : (std::wstring(path) + L".held").c_str())) return 4;
     Sleep(INFINITE);
     return 0;
+}
+
+// Depth first: folders made as they are met, each file copied by CopyFileW.
+bool copy_tree(const std::wstring& from, const std::wstring& to) {
+    if (!CreateDirectoryW(to.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    WIN32_FIND_DATAW data{};
+    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = copy_tree(from + L"\\" + name, to + L"\\" + name) && ok;
+        else
+            ok = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) && ok;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return ok;
+}
+
+int run_start_type(const wchar_t* name, const wchar_t* type) {
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (scm == nullptr) return 100 + static_cast<int>(GetLastError());
+    SC_HANDLE svc = OpenServiceW(scm, name, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG);
+    int result = 100;
+    if (svc == nullptr) {
+        result += static_cast<int>(GetLastError());
+    } else {
+        if (type != nullptr &&
+            !ChangeServiceConfigW(svc, SERVICE_NO_CHANGE, number(type), SERVICE_NO_CHANGE, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+            result += static_cast<int>(GetLastError());
+        } else {
+            std::vector<uint64_t> storage(1024);
+            auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(storage.data());
+            DWORD needed = 0;
+            if (QueryServiceConfigW(svc, config, 8192, &needed))
+                result = static_cast<int>(config->dwStartType);
+            else
+                result += static_cast<int>(GetLastError());
+        }
+        CloseServiceHandle(svc);
+    }
+    CloseServiceHandle(scm);
+    return result;
 }
 
 // ---- the service
@@ -196,6 +251,11 @@ int wmain(int argc, wchar_t** argv) {
         return run_mutex(argv[2], false, number(argv[3]), argv[4]);
     if (mode == L"mutex-abandon" && argc == 4) return run_mutex(argv[2], true, 0, argv[3]);
     if (mode == L"service" && argc == 3) return run_service(argv[2]);
-    if (mode == L"hold-file" && argc == 3) return run_hold_file(argv[2]);
+    if (mode == L"hold-file" && argc == 3) return run_hold_file(argv[2], nullptr);
+    if (mode == L"copy-tree" && argc == 4) return copy_tree(argv[2], argv[3]) ? 0 : 1;
+    if (mode == L"start-type" && (argc == 3 || argc == 4))
+        return run_start_type(argv[2], argc == 4 ? argv[3] : nullptr);
+    // With a ready file elsewhere, for a file inside a tree that must stay as it is.
+    if (mode == L"hold-file" && argc == 4) return run_hold_file(argv[2], argv[3]);
     return kBadCommandLine;
 }

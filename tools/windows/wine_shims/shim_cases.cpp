@@ -1,8 +1,9 @@
-// The Wine adapter's six shims, each shown under Wine: the real call answers
+// The Wine adapter's seven shims, each shown under Wine: the real call answers
 // with the known gap, the adapter with what Windows answers. On Windows the
 // adapter is inert and these cases skip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -152,6 +153,27 @@ TEST_F(Shims, AnotherProcesssTokenBelongsToLocalSystem) {
     ASSERT_TRUE(own_user);
     EXPECT_EQ(Sid{std::vector<uint8_t>(own_user->bytes.begin() + 16, own_user->bytes.end())},
               shimmed_.state().wine_user());
+}
+
+TEST_F(Shims, AFolderHeldOpenForDeleteIsListedThroughAHandleThatSharesDelete) {
+    ASSERT_TRUE(files().create_directory(at(u"d"), nullptr));
+    make_file(at(u"d\\one"));
+    ASSERT_TRUE(files().create_directory(at(u"d\\two"), nullptr));
+    // As the removal's tree walk holds each folder it is about to empty.
+    auto held = files().create_file(at(u"d"), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_TRUE(held);
+    auto listed = files().find_files(at(u"d\\*"));
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(uses(Shim::list_shared), 1u);
+    std::vector<std::u16string> names;
+    for (const auto& e : *listed) names.push_back(e.file_name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::u16string>{u".", u"..", u"one", u"two"}));
+    // Any other pattern keeps Wine's own answer.
+    EXPECT_FALSE(files().find_files(at(u"d\\o*")));
+    EXPECT_EQ(uses(Shim::list_shared), 1u);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace holvar::wine_shims {
 namespace {
 
 constexpr uint32_t kInvalidFunction = 1;
+constexpr uint32_t kSharingViolation = 32;
 bool wine_ntdll() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -62,6 +63,8 @@ std::string_view shim_name(Shim shim) {
             return "owner_sids";
         case Shim::other_token_user:
             return "other_token_user";
+        case Shim::list_shared:
+            return "list_shared";
     }
     return "unknown";
 }
@@ -69,6 +72,16 @@ std::string_view shim_name(Shim shim) {
 ShimState::ShimState() : active_(wine_ntdll()) {
     if (active_) wine_user_ = own_user();
     // Without the Wine user's SID there is nothing to map: that shim stays off.
+}
+
+void ShimState::end_after_renames(uint64_t n) {
+    std::lock_guard lock(mutex_);
+    end_after_renames_ = n;
+}
+
+void ShimState::renamed() {
+    std::lock_guard lock(mutex_);
+    if (++renames_ == end_after_renames_) TerminateProcess(GetCurrentProcess(), kKilledExitCode);
 }
 
 void ShimState::used(Shim shim) {
@@ -135,6 +148,7 @@ platform::Status ShimmedFiles::set_file_rename_info_ex(const platform::Handle& h
                                                        const std::u16string& target,
                                                        uint32_t flags) {
     auto real = Win32Files::set_file_rename_info_ex(h, target, flags);
+    if (real) state_.renamed();
     if (real || !real.error().is_win32(platform::win32::invalid_parameter) || !state_.active())
         return real;
     // The older class renames within the directory only for a bare name and
@@ -147,7 +161,52 @@ platform::Status ShimmedFiles::set_file_rename_info_ex(const platform::Handle& h
                                     record.bytes()))
         return win32::last_error();
     state_.used(Shim::rename_ex);
+    state_.renamed();
     return {};
+}
+
+// Wine's FindFirstFileExW opens the folder sharing read and write only, so it
+// fails with 32 while the engine holds the folder open for delete; Windows'
+// listing shares delete too. The folder is listed instead through a handle of
+// its own that shares everything ("<dir>\\*" patterns only).
+platform::Result<std::vector<platform::FindData>> ShimmedFiles::find_files(
+    const std::u16string& pattern) {
+    auto real = Win32Files::find_files(pattern);
+    if (real || !real.error().is_win32(kSharingViolation) || !state_.active() ||
+        pattern.size() < 3 || pattern.substr(pattern.size() - 2) != u"\\*")
+        return real;
+    const std::u16string folder = pattern.substr(0, pattern.size() - 2);
+    HANDLE dir = CreateFileW(reinterpret_cast<const wchar_t*>(folder.c_str()),
+                             FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) return real;
+    std::vector<platform::FindData> entries;
+    std::vector<uint64_t> buffer(8192);
+    FILE_INFO_BY_HANDLE_CLASS info_class = FileFullDirectoryRestartInfo;
+    bool listed = true;
+    while (GetFileInformationByHandleEx(dir, info_class, buffer.data(),
+                                        static_cast<DWORD>(buffer.size() * sizeof(uint64_t)))) {
+        info_class = FileFullDirectoryInfo;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(buffer.data());
+        for (;;) {
+            const auto* e = reinterpret_cast<const FILE_FULL_DIR_INFO*>(bytes);
+            platform::FindData d;
+            d.file_attributes = e->FileAttributes;
+            // As WIN32_FIND_DATAW's dwReserved0: the reparse tag of a reparse point.
+            d.reserved0 = (e->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? e->EaSize : 0;
+            d.file_size = static_cast<uint64_t>(e->EndOfFile.QuadPart);
+            d.file_name = win32::from_wide(e->FileName, e->FileNameLength / sizeof(wchar_t));
+            entries.push_back(std::move(d));
+            if (e->NextEntryOffset == 0) break;
+            bytes += e->NextEntryOffset;
+        }
+    }
+    if (GetLastError() != ERROR_NO_MORE_FILES) listed = false;
+    CloseHandle(dir);
+    if (!listed) return real;
+    state_.used(Shim::list_shared);
+    return entries;
 }
 
 platform::Status ShimmedFiles::set_file_disposition_info_ex(const platform::Handle& h,

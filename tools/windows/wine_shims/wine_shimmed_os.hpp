@@ -1,6 +1,6 @@
 // A test-only adapter over the real Win32 boundary, for running the engine
 // under Wine. It is never linked into holvar-service-install.exe. It makes
-// every real call first and passes every answer on, except six, each where
+// every real call first and passes every answer on, except seven, each where
 // Wine's own answer is a known gap (tests/conformance/README.md lists them
 // with what each hides); and only when ntdll exports wine_get_version: on
 // Windows it changes nothing.
@@ -34,8 +34,10 @@ enum class Shim : uint8_t {
     volume_flush,      // error 1 from FlushFileBuffers on a volume handle is success
     owner_sids,        // the Wine user's SID read as Administrators (owner and ACEs)
     other_token_user,  // the user of another process's token read as LocalSystem
+    list_shared,       // 32 from FindFirstFileExW: the folder listed through a handle
+                       // that shares delete, as Windows' own listing does
 };
-inline constexpr size_t kShimCount = 6;
+inline constexpr size_t kShimCount = 7;
 std::string_view shim_name(Shim shim);
 
 // Handles the shims must recognise: a volume opened by its device path, the
@@ -52,6 +54,13 @@ class ShimState {
     void used(Shim shim);
     std::array<uint64_t, kShimCount> uses() const;
 
+    // A kill at an exact point, as a test asks: the process ends at once, with
+    // kKilledExitCode, right after its n-th successful rename by handle
+    // (0: never), leaving the machine as a crash there would.
+    static constexpr uint32_t kKilledExitCode = 3;
+    void end_after_renames(uint64_t n);
+    void renamed();
+
     void mark(HandleMark kind, uint64_t raw);
     bool marked(HandleMark kind, uint64_t raw) const;
     void forget(uint64_t raw);  // the handle was closed
@@ -65,6 +74,8 @@ class ShimState {
     platform::Sid wine_user_;
     mutable std::mutex mutex_;
     std::array<uint64_t, kShimCount> uses_{};
+    uint64_t renames_ = 0;
+    uint64_t end_after_renames_ = 0;
     std::array<std::set<uint64_t>, 2> marks_;
     std::vector<platform::FileIdInfo> ordinary_users_;
 };
@@ -95,6 +106,8 @@ class ShimmedFiles final : public win32::Win32Files {
                                                   uint32_t flags) override;
     platform::Result<uint32_t> get_volume_file_system_flags(
         const std::u16string& root_path) override;
+    platform::Result<std::vector<platform::FindData>> find_files(
+        const std::u16string& pattern) override;
 
   private:
     ShimState& state_;

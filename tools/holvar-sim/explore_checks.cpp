@@ -1,0 +1,217 @@
+#include "explore_checks.hpp"
+
+#include <set>
+
+#include "txn/outcome/outcome.hpp"
+
+namespace holvar::simtool {
+
+Expect expectation(const std::string& outcome) {
+    if (outcome == "committed" || outcome == "repaired" || outcome == "removed" ||
+        outcome == "removed_reboot_pending")
+        return Expect::new_state;
+    if (outcome == "nothing_to_recover") return Expect::either;
+    if (outcome == "committed_finalize_pending" || outcome == "recovery_pending" ||
+        outcome == "remove_incomplete")
+        return Expect::pending;
+    return Expect::old_state;
+}
+
+std::string outcome_of_code(int code) {
+    if (auto kind = txn::outcome::outcome_of_exit_code(code))
+        return std::string(txn::outcome::outcome_name(*kind));
+    return "unknown exit code " + std::to_string(code);
+}
+
+bool pending(int code) {
+    return code == 5 || code == 20 || code == 32;
+}
+
+MachineView without_ids(MachineView view) {
+    for (auto& [rel, line] : view.tree) {
+        const size_t space = line.find(' ');
+        if (space == std::string::npos) continue;
+        const size_t end = line.find(' ', space + 1);
+        line = line.substr(0, space) + (end == std::string::npos ? "" : line.substr(end));
+    }
+    return view;
+}
+
+std::vector<uint64_t> sample_points(uint64_t n, size_t budget, std::mt19937_64& rng) {
+    std::vector<uint64_t> out;
+    if (budget == 0 || n <= budget) {
+        for (uint64_t i = 1; i <= n; ++i) out.push_back(i);
+        return out;
+    }
+    std::set<uint64_t> picked{1, n};
+    while (picked.size() < budget) picked.insert(1 + rng() % n);
+    return {picked.begin(), picked.end()};
+}
+
+std::unique_ptr<sim::Machine> EndChecks::restarted_crash_image(uint64_t k, std::string& call) {
+    auto m = s_.base->clone();
+    m->arm_crash_after(k);
+    EngineRun run = run_engine_from_stage(*m, s_.txn, s_.txn.args);
+    if (!run.crashed) return nullptr;
+    ++r_.crash_images;
+    call = run.crash_call;
+    m->crash();
+    if (s_.reboot_after_crash) m->reboot();
+    settle(*m);
+    return m;
+}
+
+bool EndChecks::learn_clean_run(std::vector<std::string>* call_names) {
+    old_ = view_of(*s_.base, s_.txn.root);
+    auto m = s_.base->clone();
+    const uint64_t mutating = m->mutating_calls();
+    std::vector<std::string> names;
+    m->record_call_names(call_names ? call_names : &names);
+    EngineRun run = run_engine_from_stage(*m, s_.txn, s_.txn.args);
+    m->record_call_names(nullptr);
+    r_.clean_mutating_calls = m->mutating_calls() - mutating;
+    r_.clean_boundary_calls = (call_names ? call_names : &names)->size();
+    if (restart_may_end_pending_ && pending(run.exit_code)) {
+        run.exit_code = finish_pending(*m, run.exit_code);
+        if (!pending(run.exit_code)) {
+            settle(*m);
+            new_ = s_.txn.removal ? view_after_restart(*m) : view_of(*m, s_.txn.root);
+            r_.clean_outcome = outcome_of_code(run.exit_code) + " after a restart";
+            return true;
+        }
+    }
+    settle(*m);
+    ReportReading report = read_report(*m, s_.txn, s_.txn.command, run.exit_code);
+    r_.clean_outcome = report.problem.empty() ? report.outcome : report.problem;
+    if (!report.problem.empty() || pending(run.exit_code)) {
+        violation("the clean run", "", "the clean run ended " + r_.clean_outcome, m.get());
+        return false;
+    }
+    if (expectation(report.outcome) == Expect::old_state)
+        new_ = old_;  // the new installation is never reached
+    else
+        new_ = s_.txn.removal ? view_after_restart(*m) : view_of(*m, s_.txn.root);
+    return true;
+}
+
+void EndChecks::check_end(sim::Machine& m, int code, const std::string& command,
+                          const std::string& where, const std::string& call, bool report_required) {
+    ++r_.states;
+    std::string outcome = outcome_of(m, code, command, where, call, report_required);
+    if (pending(code)) {
+        // The setup program runs --recover, which must bring it to an end.
+        const int later = finish_pending(m, code);
+        outcome = outcome_of(m, later, "recover", where, call, true);
+        if (pending(later)) {
+            if (honest_pending(m)) {
+                ++r_.outcomes[outcome + " for good after a person's change"];
+                return;
+            }
+            violation(where, call, "still " + outcome + " after a later --recover", &m);
+            ++r_.outcomes[outcome];
+            return;
+        }
+        code = later;
+    }
+    ++r_.outcomes[outcome];
+    const std::string state = state_of(m);
+    const Expect expect = expectation(outcome);
+    if (state.empty()) {
+        violation(
+            where, call,
+            "ended " + outcome + " with the machine neither the old installation nor the new one",
+            &m);
+        return;
+    }
+    if ((expect == Expect::old_state && !kept_.empty() && state != kept_) ||
+        (expect == Expect::new_state && state != "new")) {
+        violation(where, call,
+                  "reported " + outcome + " but the machine is the " + state + " installation", &m);
+        return;
+    }
+    JournalReading j = read_journal(m, txn());
+    if (j.present && (j.corrupt || !j.journal->has_ended())) {
+        violation(where, call, "ended " + outcome + " with the journal unfinished", &m);
+        return;
+    }
+    const MachineView settled = view_of(m, txn().root);
+    EngineRun second = run_engine_from_stage(m, txn(), recover_args(txn()));
+    settle(m);
+    if (second.exit_code != 15)
+        violation(where, call, "a second --recover ended " + outcome_of_code(second.exit_code), &m);
+    else if (view_of(m, txn().root) != settled)
+        violation(where, call, "a second --recover changed the machine", &m);
+}
+
+std::string EndChecks::outcome_of(const sim::Machine& m, int code, const std::string& command,
+                                  const std::string& where, const std::string& call,
+                                  bool report_required) {
+    ReportReading report = read_report(m, txn(), command, code);
+    if (report.problem.empty()) return report.outcome;
+    if (report_required || !report.outcome.empty()) violation(where, call, report.problem, &m);
+    return outcome_of_code(code);
+}
+
+std::string EndChecks::state_of(const sim::Machine& m) {
+    const MachineView now = tolerated(view_of(m, txn().root));
+    if (now == tolerated(old_)) return "old";
+    if (!txn().removal) return now == tolerated(new_) ? "new" : "";
+    return tolerated(view_after_restart(m)) == tolerated(new_) ? "new" : "";
+}
+
+MachineView EndChecks::tolerated(MachineView view) const {
+    if (!touched_.empty())
+        std::erase_if(view.tree, [&](const auto& item) {
+            const std::u16string& rel = item.first;
+            return rel == touched_ || (rel.size() > touched_.size() && rel.starts_with(touched_) &&
+                                       rel[touched_.size()] == u'\\');
+        });
+    if (service_touched_) view.service.clear();
+    return ids_ignored_ ? without_ids(std::move(view)) : view;
+}
+
+MachineView EndChecks::view_after_restart(const sim::Machine& m) {
+    auto restarted = m.clone();
+    restarted->reboot();
+    settle(*restarted);
+    return view_of(*restarted, txn().root);
+}
+
+int EndChecks::finish_pending(sim::Machine& m, int code) {
+    if (!pending(code)) return code;
+    code = run_engine_from_stage(m, txn(), recover_args(txn())).exit_code;
+    settle(m);
+    if (!pending(code) || !restart_may_end_pending_) return code;
+    m.reboot();
+    settle(m);
+    code = run_engine_from_stage(m, txn(), recover_args(txn())).exit_code;
+    settle(m);
+    return code;
+}
+
+bool EndChecks::honest_pending(sim::Machine& m) {
+    if (touched_.empty()) return false;
+    const MachineView before = view_of(m, txn().root);
+    const int again = run_engine_from_stage(m, txn(), recover_args(txn())).exit_code;
+    settle(m);
+    return pending(again) && view_of(m, txn().root) == before;
+}
+
+bool EndChecks::enough() const {
+    return o_.stop_after_violations != 0 && r_.violation_count >= o_.stop_after_violations;
+}
+
+void EndChecks::violation(const std::string& where, const std::string& call,
+                          const std::string& what, const sim::Machine* m) {
+    ++r_.violation_count;
+    if (r_.violations.size() >= o_.violations_kept) return;
+    Violation v{where, call, what, {}, {}};
+    if (m) {
+        const MachineView now = view_of(*m, txn().root);
+        v.diff_old = view_diff(old_, now);
+        v.diff_new = view_diff(new_, txn().removal ? view_after_restart(*m) : now);
+    }
+    r_.violations.push_back(std::move(v));
+}
+
+}  // namespace holvar::simtool
