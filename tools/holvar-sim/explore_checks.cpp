@@ -62,7 +62,7 @@ std::unique_ptr<sim::Machine> EndChecks::restarted_crash_image(uint64_t k, std::
 }
 
 bool EndChecks::learn_clean_run(std::vector<std::string>* call_names) {
-    old_ = view_of(*s_.base, s_.txn.root);
+    old_ = view(*s_.base);
     auto m = s_.base->clone();
     const uint64_t mutating = m->mutating_calls();
     std::vector<std::string> names;
@@ -75,7 +75,7 @@ bool EndChecks::learn_clean_run(std::vector<std::string>* call_names) {
         run.exit_code = finish_pending(*m, run.exit_code);
         if (!pending(run.exit_code)) {
             settle(*m);
-            new_ = s_.txn.removal ? view_after_restart(*m) : view_of(*m, s_.txn.root);
+            new_ = s_.txn.removal ? view_after_restart(*m) : view(*m);
             r_.clean_outcome = outcome_of_code(run.exit_code) + " after a restart";
             return true;
         }
@@ -90,7 +90,7 @@ bool EndChecks::learn_clean_run(std::vector<std::string>* call_names) {
     if (expectation(report.outcome) == Expect::old_state)
         new_ = old_;  // the new installation is never reached
     else
-        new_ = s_.txn.removal ? view_after_restart(*m) : view_of(*m, s_.txn.root);
+        new_ = s_.txn.removal ? view_after_restart(*m) : view(*m);
     return true;
 }
 
@@ -134,12 +134,12 @@ void EndChecks::check_end(sim::Machine& m, int code, const std::string& command,
         violation(where, call, "ended " + outcome + " with the journal unfinished", &m);
         return;
     }
-    const MachineView settled = view_of(m, txn().root);
+    const MachineView settled = view(m);
     EngineRun second = run_engine_from_stage(m, txn(), recover_args(txn()));
     settle(m);
     if (second.exit_code != 15)
         violation(where, call, "a second --recover ended " + outcome_of_code(second.exit_code), &m);
-    else if (view_of(m, txn().root) != settled)
+    else if (view(m) != settled)
         violation(where, call, "a second --recover changed the machine", &m);
 }
 
@@ -153,7 +153,7 @@ std::string EndChecks::outcome_of(const sim::Machine& m, int code, const std::st
 }
 
 std::string EndChecks::state_of(const sim::Machine& m) {
-    const MachineView now = tolerated(view_of(m, txn().root));
+    const MachineView now = tolerated(view(m));
     if (now == tolerated(old_)) return "old";
     if (!txn().removal) return now == tolerated(new_) ? "new" : "";
     return tolerated(view_after_restart(m)) == tolerated(new_) ? "new" : "";
@@ -174,7 +174,7 @@ MachineView EndChecks::view_after_restart(const sim::Machine& m) {
     auto restarted = m.clone();
     restarted->reboot();
     settle(*restarted);
-    return view_of(*restarted, txn().root);
+    return view(*restarted);
 }
 
 int EndChecks::finish_pending(sim::Machine& m, int code) {
@@ -191,10 +191,10 @@ int EndChecks::finish_pending(sim::Machine& m, int code) {
 
 bool EndChecks::honest_pending(sim::Machine& m) {
     if (touched_.empty()) return false;
-    const MachineView before = view_of(m, txn().root);
+    const MachineView before = view(m);
     const int again = run_engine_from_stage(m, txn(), recover_args(txn())).exit_code;
     settle(m);
-    return pending(again) && view_of(m, txn().root) == before;
+    return pending(again) && view(m) == before;
 }
 
 bool EndChecks::enough() const {
@@ -207,7 +207,7 @@ void EndChecks::violation(const std::string& where, const std::string& call,
     if (r_.violations.size() >= o_.violations_kept) return;
     Violation v{where, call, what, {}, {}};
     if (m) {
-        const MachineView now = view_of(*m, txn().root);
+        const MachineView now = view(*m);
         v.diff_old = view_diff(old_, now);
         v.diff_new = view_diff(new_, txn().removal ? view_after_restart(*m) : now);
     }

@@ -38,7 +38,8 @@ std::vector<uint64_t> sample_points(uint64_t n, size_t budget, std::mt19937_64& 
 
 class EndChecks {
   protected:
-    EndChecks(const Scenario& s, const ExploreOptions& o) : s_(s), o_(o) {}
+    EndChecks(const Scenario& s, const ExploreOptions& o)
+        : s_(s), o_(o), dirs_made_from_(next_object_index(*s.base, s.txn.root)) {}
 
     // The scenario's clean run: the two installations, the run's calls (their
     // names into `call_names` when given). False, with a violation, when it
@@ -64,6 +65,12 @@ class EndChecks {
 
     MachineView view_after_restart(const sim::Machine& m);
 
+    // The machine's view, the folders made since the scenario's start
+    // compared by kind alone.
+    MachineView view(const sim::Machine& m) const {
+        return view_of(m, txn().root, dirs_made_from_);
+    }
+
     // A view without what a person changed by hand (`touched_`,
     // `service_touched_`), which no recovery can know of.
     MachineView tolerated(MachineView view) const;
@@ -84,6 +91,7 @@ class EndChecks {
 
     const Scenario& s_;
     const ExploreOptions& o_;
+    uint64_t dirs_made_from_;
     ExploreResult r_;
     MachineView old_, new_;
 

@@ -106,7 +106,7 @@ class HandsWalk : EndChecks {
     // A file of the new installation that is in the root now and was not
     // in the old one: the service's image when it is, else the first.
     std::optional<std::u16string> placed_file(const sim::Machine& m) const {
-        const MachineView now = view_of(m, s_.txn.root);
+        const MachineView now = view(m);
         std::optional<std::u16string> first;
         for (const auto& [rel, line] : new_.tree) {
             if (!line.starts_with("file")) continue;

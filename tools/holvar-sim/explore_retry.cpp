@@ -55,7 +55,7 @@ class RetryWalk : EndChecks {
         settle(*m);
         const ReportReading report = read_report(*m, s_.txn, s_.txn.command, run.exit_code);
         if (report.problem.empty() && expectation(report.outcome) == Expect::new_state)
-            new_ = s_.txn.removal ? view_after_restart(*m) : view_of(*m, s_.txn.root);
+            new_ = s_.txn.removal ? view_after_restart(*m) : view(*m);
     }
 
     // Each call of the clean run failed with a full disk, once and for good:

@@ -96,12 +96,16 @@ std::optional<sim::NodeId> directory_at(const sim::Machine& m, const std::u16str
     return *t->node;
 }
 
+constexpr uint64_t kIndexMask = (uint64_t{1} << 48) - 1;
+
 void walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& rel,
-          std::map<std::u16string, std::string>& out) {
+          uint64_t dirs_made_from, std::map<std::u16string, std::string>& out) {
     each_child(s, dir, [&](sim::NodeId id, const sim::Node& n, const std::u16string& name) {
         std::u16string child = rel.empty() ? name : rel + u"\\" + name;
         std::string line = kind_name(n.kind);
-        if (!generated_by_service(child)) {
+        if (n.kind == sim::NodeKind::directory && (n.file_index & kIndexMask) >= dirs_made_from) {
+            line += " made by the run";
+        } else if (!generated_by_service(child)) {
             line += " " + file_id_hex(sim::file_id_bytes(n.file_index));
             if (n.kind == sim::NodeKind::file)
                 line += " " + contents_digest(n.data);
@@ -109,7 +113,7 @@ void walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& r
                 line += " -> " + utf16_to_wtf8(n.reparse_target);
         }
         out[child] = std::move(line);
-        if (n.kind == sim::NodeKind::directory) walk(s, id, child, out);
+        if (n.kind == sim::NodeKind::directory) walk(s, id, child, dirs_made_from, out);
     });
 }
 
@@ -145,9 +149,18 @@ void diff_maps(const Map& expected, const Map& actual, const std::string& what,
 
 }  // namespace
 
-MachineView view_of(const sim::Machine& machine, const std::u16string& root) {
+uint64_t next_object_index(const sim::Machine& machine, const std::u16string& root) {
+    for (const sim::Volume& volume : machine.state().volumes)
+        if (!volume.drive.empty() && platform::ascii_iequal(root.substr(0, 2), volume.drive))
+            return volume.next_index + 1;
+    return UINT64_MAX;
+}
+
+MachineView view_of(const sim::Machine& machine, const std::u16string& root,
+                    uint64_t dirs_made_from) {
     MachineView v;
-    if (auto dir = directory_at(machine, root)) walk(machine.state(), *dir, u"", v.tree);
+    if (auto dir = directory_at(machine, root))
+        walk(machine.state(), *dir, u"", dirs_made_from, v.tree);
     const auto& services = machine.state().scm.services;
     auto it = services.find(u"HOLVAR_SERVICE");
     v.service = it == services.end() ? "absent" : service_line(it->second);

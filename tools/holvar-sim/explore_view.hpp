@@ -24,8 +24,15 @@ struct MachineView {
 };
 
 // What the service makes under the root gets new ids in every run that
-// starts it: those items are compared by kind alone.
-MachineView view_of(const sim::Machine& machine, const std::u16string& root);
+// starts it: those items are compared by kind alone. So are the folders a
+// run made (their index on the volume `dirs_made_from` or later): a folder
+// the engine makes afresh has no identity anyone keeps, and its number only
+// says how many objects were made before it; the files in it keep theirs.
+MachineView view_of(const sim::Machine& machine, const std::u16string& root,
+                    uint64_t dirs_made_from = UINT64_MAX);
+
+// The index the next object made on the root's volume gets.
+uint64_t next_object_index(const sim::Machine& machine, const std::u16string& root);
 
 // The lines on which two views differ, "-" for `expected`, "+" for `actual`,
 // at most `limit` of them.

@@ -40,7 +40,7 @@ class Explorer : EndChecks {
   private:
     // ---- the clean run: the calls to walk, and the two installations
     bool clean_run() {
-        old_ = view_of(*s_.base, s_.txn.root);
+        old_ = view(*s_.base);
         before_ids_ = file_ids_below(*s_.base, {s_.txn.root, s_.txn.stage.stage});
         auto m = s_.base->clone();
         const uint64_t mutating = m->mutating_calls();
@@ -62,9 +62,9 @@ class Explorer : EndChecks {
             auto restarted = m->clone();
             restarted->reboot();
             settle(*restarted);
-            new_ = view_of(*restarted, s_.txn.root);
+            new_ = view(*restarted);
         } else {
-            new_ = view_of(*m, s_.txn.root);
+            new_ = view(*m);
         }
         check_end(*m, run.exit_code, s_.txn.command, "the clean run", "", true);
         return true;
