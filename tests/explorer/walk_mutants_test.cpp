@@ -38,6 +38,8 @@ const WalkMutant kWalkMutants[] = {
      "fresh_install_without_uninstaller_failing_verification", 24, true},
     {"schedule_through_any_folder", Breakage::schedule_through_any_folder, Walk::neighbour,
      "removal_with_logs_users_may_write", 0, true},
+    {"trust_by_owner_only", Breakage::trust_by_owner_only, Walk::neighbour,
+     "upgrade_with_a_journal_folder_users_may_write", 2, false},
 };
 
 class BrokenEngineWalked : public ::testing::TestWithParam<WalkMutant> {

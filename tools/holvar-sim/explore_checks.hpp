@@ -79,6 +79,14 @@ class EndChecks {
     // the person's file).
     bool honest_pending(sim::Machine& m);
 
+    // A stage whose journal folder others may write, refused as it must be:
+    // the machine the old installation, and a further --recover pending
+    // again without changing anything.
+    bool refused_journal(sim::Machine& m);
+
+    // A further --recover ends pending and changes nothing.
+    bool pending_again_unchanged(sim::Machine& m);
+
     void violation(const std::string& where, const std::string& call, const std::string& what,
                    const sim::Machine* m);
 
