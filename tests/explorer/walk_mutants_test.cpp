@@ -1,9 +1,11 @@
 // The broken engines of this turn's fault classes, each caught by the walk
 // that should catch it, with the violation printed: a stage planned from
 // twice by the retry walk, "nothing placed" decided from the disk by the
-// crash walk with its recoveries cut short, and a restart-time deletion
-// scheduled through a folder a neighbour turns into a junction by the
-// neighbour walk.
+// crash walk with its recoveries cut short, and by the neighbour walk a
+// restart-time deletion scheduled through a folder a neighbour turns into a
+// junction, and a journal trusted by its owner alone (a folder users may
+// write, where the neighbour rewrites the engine's journal after its last
+// write).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
