@@ -3,12 +3,14 @@
 // twice by the retry walk, "nothing placed" decided from the disk by the
 // crash walk with its recoveries cut short, and a restart-time deletion
 // scheduled through a folder a neighbour turns into a junction by the
-// neighbour walk.
+// neighbour walk, and a service disabled while it ran put back in a way
+// Windows refuses by the soak.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <iostream>
 
+#include "explore_soak.hpp"
 #include "explore_walks.hpp"
 #include "txn/test_seam.hpp"
 
@@ -17,9 +19,10 @@ namespace {
 
 using txn::seam::Breakage;
 
-enum class Walk { crashes, retry, neighbour };
+enum class Walk { crashes, retry, neighbour, soak };
 
-// `points`: crash points (turns) walked, drawn with seed 1 (0: all).
+// `points`: crash points (turns) walked, drawn with seed 1 (0: all); for the
+// soak, the transactions in a row with seed 1.
 // `wide_only`: a walk of thousands of states, left to CI's optimised build
 // (HOLVAR_WALKS_PROFILE=wide) rather than the sanitizers' suite.
 struct WalkMutant {
@@ -38,6 +41,8 @@ const WalkMutant kWalkMutants[] = {
      "fresh_install_without_uninstaller_failing_verification", 24, true},
     {"schedule_through_any_folder", Breakage::schedule_through_any_folder, Walk::neighbour,
      "removal_with_logs_users_may_write", 0, true},
+    {"restore_disabled_as_written", Breakage::restore_disabled_as_written, Walk::soak, "", 1000,
+     true},
 };
 
 class BrokenEngineWalked : public ::testing::TestWithParam<WalkMutant> {
@@ -49,6 +54,15 @@ TEST_P(BrokenEngineWalked, IsCaughtByItsWalk) {
     const char* profile = std::getenv("HOLVAR_WALKS_PROFILE");
     if (GetParam().wide_only && !(profile && std::string(profile) == "wide"))
         GTEST_SKIP() << "walked on the optimised build (HOLVAR_WALKS_PROFILE=wide)";
+    if (GetParam().walk == Walk::soak) {
+        txn::seam::set_breakage(GetParam().breakage);
+        const SoakResult r = soak(1, GetParam().points);
+        txn::seam::set_breakage(Breakage::none);
+        ASSERT_GT(r.violation_count, 0u) << "the soak let a broken engine pass";
+        std::cout << GetParam().name << ": " << soak_line(r) << "; first violation:\n"
+                  << r.violations.front() << "\n";
+        return;
+    }
     auto scenario = builtin_scenario(GetParam().scenario);
     ASSERT_TRUE(scenario) << scenario.error().message;
     ExploreOptions o;

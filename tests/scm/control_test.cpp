@@ -307,5 +307,19 @@ TEST(ScmRestore, BringsBackTheConfigurationAndTheRunningService) {
     EXPECT_EQ(host.service(), nullptr);
 }
 
+// Windows starts no disabled service: one an administrator disabled while it
+// ran is started while it may be, then disabled again.
+TEST(ScmRestore, BringsBackADisabledServiceRunning) {
+    ScmHost host;
+    ScmConfig before = desired_scm_config(kRoot);
+    before.start_type = "disabled";
+    host.install();
+    ASSERT_TRUE(scm_restore(host.os(), before, true));
+    auto q = scm_query(host.os());
+    ASSERT_TRUE(q && *q);
+    EXPECT_EQ((*q)->config, before);
+    EXPECT_EQ((*q)->state, ServiceRunState::running);
+}
+
 }  // namespace
 }  // namespace holvar::txn::scm::testing

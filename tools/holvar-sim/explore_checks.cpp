@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/win_path.hpp"
 #include "txn/outcome/outcome.hpp"
 
 namespace holvar::simtool {
@@ -190,7 +191,9 @@ int EndChecks::finish_pending(sim::Machine& m, int code) {
 }
 
 bool EndChecks::honest_pending(sim::Machine& m) {
-    if (touched_.empty()) return false;
+    // Only while a person's own file is in the way: a file they deleted
+    // leaves nothing there to protect.
+    if (touched_.empty() || !m.exists(platform::join_path(txn().root, touched_))) return false;
     const MachineView before = view_of(m, txn().root);
     const int again = run_engine_from_stage(m, txn(), recover_args(txn())).exit_code;
     settle(m);
