@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/win_path.hpp"
 #include "txn/outcome/outcome.hpp"
 
 namespace holvar::simtool {
@@ -199,7 +200,10 @@ int EndChecks::finish_pending(sim::Machine& m, int code) {
 }
 
 bool EndChecks::honest_pending(sim::Machine& m) {
-    return !touched_.empty() && pending_again_unchanged(m);
+    // Only while a person's own file is in the way: a file they deleted
+    // leaves nothing there to protect.
+    if (touched_.empty() || !m.exists(platform::join_path(txn().root, touched_))) return false;
+    return pending_again_unchanged(m);
 }
 
 bool EndChecks::pending_again_unchanged(sim::Machine& m) {
