@@ -32,6 +32,9 @@ enum class Breakage : uint8_t {
     // A rollback decides from the disk alone whether the new runtime was
     // placed, not from the journal's "placing" mark.
     placement_from_disk,
+    // A service an administrator disabled while it ran is put back by
+    // writing "disabled" and then starting it, which Windows refuses.
+    restore_disabled_as_written,
 };
 
 #if defined(HOLVAR_TEST_SEAMS)

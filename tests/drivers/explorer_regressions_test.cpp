@@ -141,5 +141,100 @@ TEST(RerunRollback, LeavesNothingOfAFreshInstall) {
     }
 }
 
+// The service as an administrator left it before an upgrade whose new
+// service fails verification: the rollback puts back its configuration and
+// its run state exactly, whatever they were, and the transaction ends. A
+// service disabled while it ran is running and disabled again afterwards
+// (Windows starts no disabled service: it is started while it may be, then
+// disabled once it runs).
+struct AdminLeft {
+    const char* name;
+    uint32_t start_type;  // 4 disabled, 3 demand
+    bool restarted;       // then the machine restarted, which stops it
+};
+
+const AdminLeft kAdminLeft[] = {
+    {"disabled_while_running", 4, false},
+    {"disabled_then_restarted", 4, true},
+    {"demand_while_running", 3, false},
+    {"demand_then_restarted", 3, true},
+};
+
+class ServiceAsAdministratorLeftIt : public ::testing::TestWithParam<AdminLeft> {};
+
+void leave_service(InstallMachine& m, const AdminLeft& row) {
+    m.machine->state().scm.services.at(u"HOLVAR_SERVICE").start_type = row.start_type;
+    if (row.restarted) m.machine->reboot();
+    ASSERT_EQ(m.service_running(), !row.restarted);
+}
+
+TEST_P(ServiceAsAdministratorLeftIt, IsPutBackByTheRollback) {
+    const AdminLeft& row = GetParam();
+    InstallMachine m;
+    m.install(kTx1, runtime_v1());
+    leave_service(m, row);
+    MachineView before = m.view();
+    m.stage(kTx2, runtime_v2(broken_service()));
+    ASSERT_EQ(m.run(kTx2), 10) << m.report(kTx2).value_or("no report");
+    const std::string report = m.report(kTx2).value_or("");
+    EXPECT_EQ(report_field(report, "/outcome"), "\"rolled_back\"");
+    EXPECT_EQ(report_field(report, "/recovery_error"), "null") << report;
+    EXPECT_EQ(m.marks(kTx2), std::vector<std::string>{});
+    EXPECT_EQ(m.view(), before);
+    EXPECT_EQ(m.run(kTx2, u"--recover"), 15);
+    EXPECT_EQ(m.view(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ServiceAsAdministratorLeftIt, ::testing::ValuesIn(kAdminLeft),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The same rollback cut short by a power cut at any mutating call from the
+// write of the old configuration to just after the service, started, is
+// disabled again; then a restart and `--recover`. The service is disabled and
+// running again as the administrator left it, never left to start on its own.
+TEST(DisabledServiceRollback, CutWhileItIsPutBackEndsAsTheAdministratorLeftIt) {
+    auto arranged = [](InstallMachine& m) {
+        m.install(kTx1, runtime_v1());
+        leave_service(m, kAdminLeft[0]);
+        m.stage(kTx2, runtime_v2(broken_service()));
+    };
+    uint64_t from = 0, to = 0;
+    {
+        InstallMachine m;
+        arranged(m);
+        const uint64_t start = m.machine->mutating_calls();
+        uint64_t configured = 0;
+        int starts = 0;
+        m.machine->state().scm.on_call = [&](sim::Machine::State& s, std::string_view call) {
+            const uint64_t at = s.mutating_calls - start;
+            // The second start is the old service's, put back: the last
+            // configuration before it is its own, the next one disables it.
+            if (call == "start_service" && ++starts == 2) from = configured;
+            if (call == "change_service_config") {
+                if (from != 0 && to == 0) to = at + 2;
+                if (starts < 2) configured = at;
+            }
+        };
+        ASSERT_EQ(m.run(kTx2), 10) << m.report(kTx2).value_or("no report");
+    }
+    ASSERT_LT(0u, from);
+    ASSERT_LT(from, to);
+    for (uint64_t k = from; k <= to; ++k) {
+        SCOPED_TRACE("crash after mutating call " + std::to_string(k));
+        InstallMachine m;
+        arranged(m);
+        const MachineView before = m.view();
+        m.machine->arm_crash_after(k);
+        EXPECT_THROW(m.run(kTx2), sim::CrashInjected);
+        m.machine->crash();
+        m.machine->reboot();
+        EXPECT_FALSE(m.service_running());
+        ASSERT_EQ(m.run(kTx2, u"--recover"), 10) << m.report(kTx2, "recover").value_or("");
+        EXPECT_EQ(m.view(), before);
+        EXPECT_EQ(m.run(kTx2, u"--recover"), 15);
+        EXPECT_EQ(m.view(), before);
+    }
+}
+
 }  // namespace
 }  // namespace holvar::drivers::testing

@@ -215,6 +215,77 @@ TEST_P(DecisionTest, EndsWhereTheJournalSays) {
 INSTANTIATE_TEST_SUITE_P(Rows, DecisionTest, ::testing::ValuesIn(kDecisions),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A person's hands on the service image the upgrade placed, once the service
+// was pointed at it and started, before `--recover`. Deleted (on Windows:
+// moved away, since a running image cannot be deleted) while the new service
+// runs from it, the process can no longer be proven to be this root's
+// service, and nothing stops it: the recovery waits until a restart ends it,
+// then rolls back. Replaced by a person's own file, that file is never
+// overwritten: the recovery waits, the old image kept in the rollback
+// folder, until the person takes their file away.
+struct ImageHand {
+    const char* name;
+    bool replaced;
+    std::string primary;  // of the recoveries that wait
+};
+
+const std::string kServiceImage = "\"resources\\\\holvar-service.exe\"";
+
+const ImageHand kImageHands[] = {
+    {"deleted_while_its_service_runs", false, fault("rollback", "service_stop_timeout")},
+    {"replaced_by_a_persons_file", true,
+     fault("rollback", "foreign_identity", "null", kServiceImage)},
+};
+
+class PlacedServiceImage : public ::testing::TestWithParam<ImageHand> {};
+
+TEST_P(PlacedServiceImage, WaitsForAPersonOrARestartThenRollsBack) {
+    const ImageHand& row = GetParam();
+    const std::u16string image = kRoot + u"\\resources\\holvar-service.exe";
+    const std::u16string kept = stage_dir(kTx2) + u"\\rollback\\resources\\holvar-service.exe";
+    Interrupted s;
+    s.cut_after(MarkKind::configured);
+    ASSERT_TRUE(s.m.service_running());
+    ASSERT_TRUE(s.m.machine->remove(image));
+    if (row.replaced) {
+        ASSERT_TRUE(s.m.machine->write_file(image, {'x'}, sim::administrators_sid()));
+    }
+    // Each recovery that waits leaves the files as they are (the service
+    // only disabled, so that a restart does not start it), and the next one
+    // changes nothing.
+    for (bool restarted : {false, true}) {
+        if (restarted) s.m.machine->reboot();
+        if (restarted && !row.replaced) break;
+        const auto files = s.m.view().tree;
+        ASSERT_EQ(s.m.run(kTx2, u"--recover"), 20);
+        const std::string report = s.m.report(kTx2, "recover").value_or("");
+        EXPECT_EQ(report_field(report, "/primary"), row.primary) << report;
+        const MachineView waiting = s.m.view();
+        EXPECT_EQ(waiting.tree, files);
+        EXPECT_EQ(s.m.run(kTx2, u"--recover"), 20);
+        EXPECT_EQ(s.m.view(), waiting);
+        EXPECT_EQ(s.m.marks(kTx2).back(), "rolling_back");
+        EXPECT_EQ(s.m.text(kept), service_text("v1"));
+    }
+    if (row.replaced) {
+        EXPECT_EQ(s.m.text(image), "x");
+        ASSERT_TRUE(s.m.machine->remove(image));
+    }
+    ASSERT_EQ(s.m.run(kTx2, u"--recover"), 10) << s.m.report(kTx2, "recover").value_or("");
+    MachineView after = s.m.view();
+    MachineView v1 = s.v1;
+    for (const char16_t* stale : {u"assets\\old", u"locales\\de"}) {
+        after.tree.erase(stale);
+        v1.tree.erase(stale);
+    }
+    EXPECT_EQ(after.tree, v1.tree);
+    EXPECT_EQ(after.service, v1.service);
+    EXPECT_EQ(s.m.run(kTx2, u"--recover"), 15);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PlacedServiceImage, ::testing::ValuesIn(kImageHands),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Recover, NothingToRecoverWithoutAJournal) {
     InstallMachine m;
     m.stage(kTx1, runtime_v1());

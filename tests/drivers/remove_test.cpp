@@ -322,6 +322,16 @@ const Row kRows[] = {
      .exit_code = 11,
      .primary = fault("remove_service", "scm_error", "null", "5"),
      .left = Left::unchanged},
+    // Disabled by an administrator while it ran: running and disabled again.
+    {.name = "disabled_service_cannot_be_deleted",
+     .arrange =
+         [](Removal& m) {
+             m.machine->state().scm.services.at(u"HOLVAR_SERVICE").start_type = 4;
+             m.machine->add_fault({std::nullopt, "delete_service", 5, true});
+         },
+     .exit_code = 11,
+     .primary = fault("remove_service", "scm_error", "null", "5"),
+     .left = Left::unchanged},
     {.name = "service_ignores_the_stop",
      .ignore_stop = true,
      .exit_code = 11,

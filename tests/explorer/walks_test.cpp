@@ -54,6 +54,7 @@ const WalkRow kWalkRows[] = {
     {Walk::neighbour, "upgrade_over_running_service", {1, 0}, {40, 0}},
     {Walk::neighbour, "upgrade_failing_verification", {0, 0}, {40, 0}},
     {Walk::neighbour, "upgrade_with_a_service_image_users_may_change", {0, 0}, {40, 0}},
+    {Walk::neighbour, "upgrade_with_a_journal_folder_users_may_write", {2, 0}, {0, 0}},
     {Walk::neighbour, "removal", {0, 0}, {0, 0}},
     {Walk::neighbour, "removal_with_logs_users_may_write", {2, 0}, {0, 0}},
     {Walk::neighbour, "repair_of_a_disabled_service", {0, 0}, {0, 0}},

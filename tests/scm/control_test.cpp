@@ -290,21 +290,27 @@ TEST(ScmDelete, DeletedOrPendingWhileHeldOpen) {
     EXPECT_EQ(host.service(), nullptr) << "the last handle takes the service with it";
 }
 
+// Windows starts no disabled service: one an administrator disabled while it
+// ran is started while it may be, then disabled again.
 TEST(ScmRestore, BringsBackTheConfigurationAndTheRunningService) {
-    ScmHost host;
-    ScmConfig before = desired_scm_config(kRoot);
-    before.description = u"as it was";
-    before.dependencies = {u"RpcSs"};
-    host.install();
-    ASSERT_TRUE(scm_restore(host.os(), before, true));
-    auto q = scm_query(host.os());
-    ASSERT_TRUE(q && *q);
-    EXPECT_EQ((*q)->config, before);
-    EXPECT_EQ((*q)->state, ServiceRunState::running);
-    // A service that was absent before goes again (after it is stopped).
-    ASSERT_TRUE(scm_stop(host.os(), 30s));
-    ASSERT_TRUE(scm_restore(host.os(), std::nullopt, false));
-    EXPECT_EQ(host.service(), nullptr);
+    for (const char* start_type : {"auto", "disabled"}) {
+        SCOPED_TRACE(start_type);
+        ScmHost host;
+        ScmConfig before = desired_scm_config(kRoot);
+        before.start_type = start_type;
+        before.description = u"as it was";
+        before.dependencies = {u"RpcSs"};
+        host.install();
+        ASSERT_TRUE(scm_restore(host.os(), before, true));
+        auto q = scm_query(host.os());
+        ASSERT_TRUE(q && *q);
+        EXPECT_EQ((*q)->config, before);
+        EXPECT_EQ((*q)->state, ServiceRunState::running);
+        // A service that was absent before goes again (after it is stopped).
+        ASSERT_TRUE(scm_stop(host.os(), 30s));
+        ASSERT_TRUE(scm_restore(host.os(), std::nullopt, false));
+        EXPECT_EQ(host.service(), nullptr);
+    }
 }
 
 }  // namespace

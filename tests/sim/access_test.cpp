@@ -1,6 +1,7 @@
 // Access checks on the fresh machine's DACLs: what an ordinary user can and
 // cannot do beside the engine (the attacks the engine must withstand happen
 // where users may write).
+#include "platform/sim/user_hands.hpp"
 #include "sim_fixture.hpp"
 
 namespace holvar::sim::testing {
@@ -56,6 +57,21 @@ TEST_F(AccessTest, WhatAnOrdinaryUserMayDo) {
     EXPECT_EQ(error_of(user->os().files.create_directory(u"C:\\Program Files\\Evil")),
               win32::access_denied);
     EXPECT_TRUE(user->os().files.create_directory(u"C:\\Evil").has_value());
+}
+
+// Overwriting a file keeps its security descriptor: an administrator's file
+// that users may write stays the administrator's, whatever they wrote in it.
+TEST_F(AccessTest, AUserWhoRewritesAnAdministratorsFileLeavesItTheAdministrators) {
+    UserHands hands(*machine);
+    ASSERT_TRUE(hands.write_file(u"C:\\Open\\admin.txt", bytes("mine")));
+    EXPECT_EQ(hands.read_file(u"C:\\Open\\admin.txt").value_or(std::vector<uint8_t>{}),
+              bytes("mine"));
+    EXPECT_EQ(machine->stat(u"C:\\Open\\admin.txt")->owner, *sid_from_string(sids::administrators));
+    ASSERT_TRUE(
+        machine->make_directory_sddl(u"C:\\Closed", u"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
+    ASSERT_TRUE(machine->write_file(u"C:\\Closed\\admin.txt", bytes("a"),
+                                    *sid_from_string(sids::administrators)));
+    EXPECT_EQ(error_of(hands.read_file(u"C:\\Closed\\admin.txt")), win32::access_denied);
 }
 
 TEST_F(AccessTest, TheElevatedEngineMayChangeProgramFiles) {

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/win_path.hpp"
 #include "txn/outcome/outcome.hpp"
 
 namespace holvar::simtool {
@@ -83,6 +84,11 @@ bool EndChecks::learn_clean_run(std::vector<std::string>* call_names) {
     settle(*m);
     ReportReading report = read_report(*m, s_.txn, s_.txn.command, run.exit_code);
     r_.clean_outcome = report.problem.empty() ? report.outcome : report.problem;
+    if (report.problem.empty() && pending(run.exit_code) && refused_journal(*m)) {
+        r_.clean_outcome += " for good: the journal folder is one others may write";
+        new_ = old_;
+        return true;
+    }
     if (!report.problem.empty() || pending(run.exit_code)) {
         violation("the clean run", "", "the clean run ended " + r_.clean_outcome, m.get());
         return false;
@@ -105,6 +111,10 @@ void EndChecks::check_end(sim::Machine& m, int code, const std::string& command,
         if (pending(later)) {
             if (honest_pending(m)) {
                 ++r_.outcomes[outcome + " for good after a person's change"];
+                return;
+            }
+            if (refused_journal(m)) {
+                ++r_.outcomes[outcome + " for good: a journal folder others may write"];
                 return;
             }
             violation(where, call, "still " + outcome + " after a later --recover", &m);
@@ -190,11 +200,21 @@ int EndChecks::finish_pending(sim::Machine& m, int code) {
 }
 
 bool EndChecks::honest_pending(sim::Machine& m) {
-    if (touched_.empty()) return false;
+    // Only while a person's own file is in the way: a file they deleted
+    // leaves nothing there to protect.
+    if (touched_.empty() || !m.exists(platform::join_path(txn().root, touched_))) return false;
+    return pending_again_unchanged(m);
+}
+
+bool EndChecks::pending_again_unchanged(sim::Machine& m) {
     const MachineView before = view(m);
     const int again = run_engine_from_stage(m, txn(), recover_args(txn())).exit_code;
     settle(m);
     return pending(again) && view(m) == before;
+}
+
+bool EndChecks::refused_journal(sim::Machine& m) {
+    return s_.journal_users_may_write && state_of(m) == "old" && pending_again_unchanged(m);
 }
 
 bool EndChecks::enough() const {

@@ -80,11 +80,19 @@ class EndChecks {
 
     bool enough() const;
 
-    // A recovery that cannot go on because a person deleted or replaced a
-    // file the run had placed, and says so: it stays recovery_pending, and a
-    // further --recover changes nothing (it neither loops nor goes on over
-    // the person's file).
+    // A recovery that cannot go on because a person put their own file in
+    // the place of one the run had placed, and says so: it stays
+    // recovery_pending, and a further --recover changes nothing (it neither
+    // loops nor goes on over the person's file).
     bool honest_pending(sim::Machine& m);
+
+    // A stage whose journal folder others may write, refused as it must be:
+    // the machine the old installation, and a further --recover pending
+    // again without changing anything.
+    bool refused_journal(sim::Machine& m);
+
+    // A further --recover ends pending and changes nothing.
+    bool pending_again_unchanged(sim::Machine& m);
 
     void violation(const std::string& where, const std::string& call, const std::string& what,
                    const sim::Machine* m);

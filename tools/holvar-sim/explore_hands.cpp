@@ -8,7 +8,11 @@
 // nothing stays pending), the journal ends, and the machine is the old or
 // the new installation but for what the person changed by hand, which no
 // recovery can know of; an outcome that says the old installation is back
-// must not leave the new one, and the other way round.
+// must not leave the new one, and the other way round. Two waits are
+// honest: a service image deleted from under the service that runs it keeps
+// the recovery pending until a restart ends that process, and a person's own
+// file in the place of the run's keeps it pending until the person takes it
+// away (the engine never overwrites it).
 #include "explore_checks.hpp"
 #include "explore_walks.hpp"
 #include "platform/sim/machine_state.hpp"
@@ -54,6 +58,10 @@ class HandsWalk : EndChecks {
                 if (!lend_a_hand(*image, row.hand)) continue;
                 EngineRun recovered = run_engine_from_stage(*image, s_.txn, recover_args(s_.txn));
                 settle(*image);
+                // A service image deleted from under its running process
+                // leaves that process unprovable: the recovery may wait for
+                // the restart that ends it. No other hand gets that restart.
+                restart_may_end_pending_ = row.hand == Hand::delete_placed;
                 check_end(*image, recovered.exit_code, "recover",
                           at + ", then " + row.what +
                               (touched_.empty() ? "" : " (" + rel_text(touched_) + ")") +
@@ -61,6 +69,7 @@ class HandsWalk : EndChecks {
                           crash_call, true);
                 touched_.clear();
                 service_touched_ = false;
+                restart_may_end_pending_ = false;
             }
         }
         return r_;

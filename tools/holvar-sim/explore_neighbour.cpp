@@ -3,12 +3,17 @@
 // simulated machine checks every call against the DACLs and share modes):
 // hold a file open, serve a pipe of the service's name, start a program of
 // theirs, make a folder, a file, a hard link or a junction, empty a folder
-// or put a junction in its place. Each is aimed at an object the clean run
-// touches. Whatever it did, the run must end in the old or the new
+// or put a junction in its place, write a journal of the engine's own
+// format where the engine keeps its journal. Each is aimed at an object the
+// clean run touches. Whatever it did, the run must end in the old or the new
 // installation or an honest refusal, change nothing outside the root and
-// its stages (the neighbour's own doings aside), and never configure as the
-// service or start with the engine's rights a program the user may change.
+// its stages (the neighbour's own doings aside), never configure as the
+// service or start with the engine's rights a program the user may change,
+// and never take a journal the user wrote as its own.
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <set>
 
 #include "explore_checks.hpp"
 #include "explore_walks.hpp"
@@ -19,6 +24,8 @@
 #include "platform/sim/user_hands.hpp"
 #include "platform/win_path.hpp"
 #include "printing.hpp"
+#include "txn/journal/journal_codec.hpp"
+#include "txn/scm/scm_config.hpp"
 #include "wtf8.hpp"
 
 namespace holvar::simtool {
@@ -40,7 +47,8 @@ enum class Action {
     link_in_it,
     junction,
     empty_folder,
-    replace_folder
+    replace_folder,
+    forge_journal
 };
 
 struct ActionRow {
@@ -59,6 +67,7 @@ constexpr ActionRow kActions[] = {
     {Action::junction, "makes a junction into System32 at or in it"},
     {Action::empty_folder, "empties it"},
     {Action::replace_folder, "replaces it by a junction into System32"},
+    {Action::forge_journal, "writes a forged journal"},
 };
 
 std::vector<uint8_t> bytes_of(const std::string& text) {
@@ -81,6 +90,7 @@ class NeighbourWalk : EndChecks {
     NeighbourWalk(const Scenario& s, const ExploreOptions& o, bool every_target)
         : EndChecks(s, o), every_target_(every_target), rng_(o.seed) {
         r_.scenario = s.name;
+        journal_ = p::join_path(p::join_path(s.txn.stage.stage, u"journal"), u"txn.json");
         ids_ignored_ = true;
         restart_may_end_pending_ = true;
     }
@@ -97,10 +107,20 @@ class NeighbourWalk : EndChecks {
             check_programs(*m, s_.base->state().next_pid, "the clean run");
         }
         aim();
-        for (uint64_t k : sample_points(r_.clean_mutating_calls, o_.crash_points, rng_)) {
+        const std::vector<uint64_t> sampled =
+            sample_points(r_.clean_mutating_calls, o_.crash_points, rng_);
+        std::set<uint64_t> turns(sampled.begin(), sampled.end());
+        const std::vector<uint64_t> after_journal = journal_turns();
+        turns.insert(after_journal.begin(), after_journal.end());
+        for (uint64_t k : turns) {
+            const bool whole_menu = std::ranges::binary_search(sampled, k);
             for (size_t a = 0; a < std::size(kActions); ++a) {
                 if (enough()) return done();
-                if (every_target_) {
+                if (kActions[a].action == Action::forge_journal) {
+                    walk(k, kActions[a], journal_);
+                } else if (!whole_menu) {
+                    continue;
+                } else if (every_target_) {
                     for (const auto& target : targets_) walk(k, kActions[a], target);
                 } else {
                     walk(k, kActions[a], targets_[(k * std::size(kActions) + a) % targets_.size()]);
@@ -115,6 +135,26 @@ class NeighbourWalk : EndChecks {
     NeighbourResult done() {
         n_.result = r_;
         return n_;
+    }
+
+    // The turns just after the clean run wrote its journal, walked with the
+    // forged journal whether sampled or not: one forged at any other turn is
+    // overwritten by the engine's next write before anything reads it.
+    std::vector<uint64_t> journal_turns() {
+        auto m = s_.base->clone();
+        const uint64_t start = m->mutating_calls();
+        std::vector<uint64_t> turns;
+        std::vector<uint8_t> last = m->read_file(journal_).value_or(std::vector<uint8_t>{});
+        std::function<void()> look = [&] {
+            auto now = m->read_file(journal_).value_or(std::vector<uint8_t>{});
+            if (now != last) turns.push_back(m->mutating_calls() - start + 1);
+            last = std::move(now);
+            m->arm_turn_after(1, look);
+        };
+        m->arm_turn_after(0, look);
+        (void)run_engine_from_stage(*m, s_.txn, s_.txn.args);
+        m->arm_turn_after(0, nullptr);
+        return turns;
     }
 
     // What the clean run touches: the root and every name under it in
@@ -146,7 +186,10 @@ class NeighbourWalk : EndChecks {
             next = kNeighbourNodes;
             acted = act(*m, row.action, target);
             next = engine_next;
-            outside_then = outside(*m);
+            if (acted)
+                outside_then = outside(*m);
+            else
+                m->arm_crash_after(1);  // the rest is the clean run's: no need to finish it
         });
         EngineRun run = run_engine_from_stage(*m, s_.txn, s_.txn.args);
         m->arm_turn_after(0, nullptr);
@@ -156,6 +199,7 @@ class NeighbourWalk : EndChecks {
         const std::string where = "before mutating call " + std::to_string(k) + " of " +
                                   std::to_string(r_.clean_mutating_calls) + " the neighbour " +
                                   row.what + ": " + utf16_to_wtf8(target);
+        if (row.action == Action::forge_journal) check_forged_journal(*m, where);
         check_end(*m, run.exit_code, s_.txn.command, where, "", true);
         check_outside(*m, outside_then, where);
         check_programs(*m, s_.base->state().next_pid, where);
@@ -189,6 +233,8 @@ class NeighbourWalk : EndChecks {
                     .make_hard_link(at_or_in(m, target, u"neighbour.dll"), kHome + u"\\mine.dll")
                     .has_value();
             }
+            case Action::forge_journal:
+                return forge(m, hands);
             case Action::junction:
                 return hands.make_junction(at_or_in(m, target, u"neighbour"), kSystem32)
                     .has_value();
@@ -205,6 +251,43 @@ class NeighbourWalk : EndChecks {
             }
         }
         return false;
+    }
+
+    // Unfinished, and its rollback configures a program of the user's as the
+    // service: the journal the engine wrote so far, when the user may read
+    // it, else one made of what anyone can see.
+    bool forge(sim::Machine& m, sim::UserHands& hands) {
+        const std::u16string image = kHome + u"\\holvar-service.exe";
+        if (!hands.write_file(image, program(R"({"kind":"service"})"))) return false;
+        namespace j = txn::journal;
+        j::Journal forged;
+        const std::vector<uint8_t> written =
+            hands.read_file(journal_).value_or(std::vector<uint8_t>{});
+        if (auto decoded = j::decode_journal(
+                std::string_view(reinterpret_cast<const char*>(written.data()), written.size()))) {
+            forged = std::move(*decoded);
+        } else {
+            const uint64_t serial = m.state().volumes.front().serial;
+            forged.txid = s_.txn.txid;
+            forged.engine_version = std::string(j::engine_version);
+            forged.root = {s_.txn.root, serial, std::nullopt};
+            forged.stage = {s_.txn.stage.stage, serial, std::nullopt};
+            if (auto stage = m.stat(s_.txn.stage.stage))
+                forged.stage.file_id = txn::fs::FileId::from_bytes(stage->file_id);
+            forged.marks = {j::MarkKind::planned};
+        }
+        const auto ending = std::ranges::find_if(forged.marks, [](const j::Mark& mark) {
+            return mark.kind >= j::MarkKind::committed && mark.kind != j::MarkKind::root_created;
+        });
+        forged.marks.erase(ending, forged.marks.end());
+        forged.scm_before = txn::scm::desired_scm_config(s_.txn.root);
+        forged.scm_before->binary_path = u"\"" + image + u"\"";
+        forged.service_running_before = true;
+        auto text = j::encode_journal(forged);
+        if (!text) return false;
+        forged_ = bytes_of(*text);
+        (void)hands.make_directory(*p::parent_path(journal_));
+        return hands.write_file(journal_, forged_).has_value();
     }
 
     static bool start(sim::Machine& m, sim::UserHands& hands, const std::u16string& image,
@@ -239,6 +322,21 @@ class NeighbourWalk : EndChecks {
     }
 
     // ---- what the engine must not do
+    // A journal the user wrote, still in place, is never acted on: a
+    // --recover answers recovery_pending and changes nothing.
+    void check_forged_journal(const sim::Machine& m, const std::string& where) {
+        if (m.read_file(journal_).value_or(std::vector<uint8_t>{}) != forged_) return;
+        auto copy = m.clone();
+        const MachineView before = view_of(*copy, s_.txn.root);
+        const int code = run_engine_from_stage(*copy, s_.txn, recover_args(s_.txn)).exit_code;
+        settle(*copy);
+        if (!pending(code) || view_of(*copy, s_.txn.root) != before)
+            violation(where, "",
+                      "a --recover took the journal an ordinary user wrote: it ended " +
+                          outcome_of_code(code),
+                      copy.get());
+    }
+
     // Every object of the volume but the root, the stages beside it and the
     // diagnostics directory: kind, id, a link's target, a file's bytes.
     std::map<std::u16string, std::string> outside(const sim::Machine& m) const {
@@ -335,6 +433,8 @@ class NeighbourWalk : EndChecks {
     bool every_target_;
     std::mt19937_64 rng_;
     std::vector<std::u16string> targets_;
+    std::u16string journal_;       // the stage's journal file
+    std::vector<uint8_t> forged_;  // the bytes of the last forged journal
     NeighbourResult n_;
 };
 

@@ -21,7 +21,7 @@ std::string install_txid(size_t n) {
 }
 const std::string kRunTxid = "b2b2b2b2b2b2b2b2b2b2b2b2b2b2b2b2";
 
-constexpr std::array<std::string_view, 13> kNames = {
+constexpr std::array<std::string_view, 14> kNames = {
     "fresh_install",
     "fresh_install_failing_verification",
     "fresh_install_without_uninstaller_failing_verification",
@@ -30,6 +30,7 @@ constexpr std::array<std::string_view, 13> kNames = {
     "upgrade_with_held_file",
     "upgrade_with_generated_items",
     "upgrade_with_a_service_image_users_may_change",
+    "upgrade_with_a_journal_folder_users_may_write",
     "removal",
     "removal_with_held_file",
     "removal_with_client_running",
@@ -106,6 +107,22 @@ ToolResult<Scenario> image_users_may_change(std::string name, const sim::Machine
     if (!s) return s;
     grant_users(*s->base,
                 platform::join_path(s->txn.stage.stage, u"payload\\resources\\holvar-service.exe"));
+    return s;
+}
+
+// The setup program made the stage's journal folder ahead of the engine,
+// with a DACL that lets Users write: whoever may write there may write the
+// journal a later --recover acts on, so the engine takes nothing from the
+// folder and writes nothing into it, and the machine stays as it is until an
+// administrator mends the folder.
+ToolResult<Scenario> journal_folder_users_may_write(std::string name, const sim::Machine& machine,
+                                                    const std::u16string& root) {
+    auto s = upgrade_scenario(std::move(name), machine, root, demo("v1"), demo("v2"));
+    if (!s) return s;
+    const std::u16string journal = platform::join_path(s->txn.stage.stage, u"journal");
+    (void)s->base->make_directory(journal, sim::administrators_sid());
+    grant_users(*s->base, journal);
+    s->journal_users_may_write = true;
     return s;
 }
 
@@ -216,6 +233,8 @@ ToolResult<Scenario> builtin_scenario(std::string_view name) {
     }
     if (name == "upgrade_with_a_service_image_users_may_change")
         return image_users_may_change(std::string(name), *fresh, root);
+    if (name == "upgrade_with_a_journal_folder_users_may_write")
+        return journal_folder_users_may_write(std::string(name), *fresh, root);
     if (name == "removal_with_logs_users_may_write")
         return logs_users_may_write(std::string(name), *fresh, root);
     if (name == "repair_of_a_disabled_service")

@@ -26,14 +26,18 @@ struct Scenario {
     // A power cut is followed by a restart: pending renames are applied and
     // the automatic services start before the setup program runs --recover.
     bool reboot_after_crash = true;
+    // The stage's journal folder is one users may write: an honest engine
+    // answers recovery_pending and touches nothing, for as long as it is.
+    bool journal_users_may_write = false;
 };
 
 inline const std::u16string kExploreRoot = u"C:\\Program Files\\Holvar";
 
 // The built-in scenarios: fresh installs, upgrades (a running service, a
 // failing verification, a held file, the service's own items full of its
-// files), removals (a held file, the client running, a folder the service
-// shares with users), and a repair of a service an administrator disabled.
+// files, a service image or a journal folder users may change), removals
+// (a held file, the client running, a folder the service shares with
+// users), and a repair of a service an administrator disabled.
 std::span<const std::string_view> builtin_scenario_names();
 ToolResult<Scenario> builtin_scenario(std::string_view name);
 

@@ -249,10 +249,10 @@ class Soak {
                 return ", " + utf16_to_wtf8(rel) + " held for " + std::to_string(ms) + " ms";
             }
             case 3:
-                // Disabled, then a restart stops it. A service disabled while
-                // it runs on is not drawn: a rollback over it ends
-                // recovery_pending at every --recover, a fault of its own.
+                // Disabled while it runs on, or disabled and then stopped by
+                // a restart: a rollback puts either back as it was.
                 disable_service(*m_);
+                if (below(2) == 0) return ", the service disabled by an administrator while it ran";
                 m_->reboot();
                 settle(*m_);
                 return ", the service disabled by an administrator and the machine restarted";

@@ -43,6 +43,21 @@ Status UserHands::write_file(const std::u16string& path, const std::vector<uint8
     return process.os().files.flush_file_buffers(*file);
 }
 
+Result<std::vector<uint8_t>> UserHands::read_file(const std::u16string& path) {
+    ProcessOs process(machine_, pid_);
+    auto file = process.os().files.create_file(
+        path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    if (!file) return std::unexpected(file.error());
+    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> chunk(1 << 16);
+    for (;;) {
+        auto got = process.os().files.read_file(*file, chunk);
+        if (!got) return std::unexpected(got.error());
+        if (*got == 0) return bytes;
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<ptrdiff_t>(*got));
+    }
+}
+
 Status UserHands::remove(const std::u16string& path) {
     ProcessOs process(machine_, pid_);
     auto h = process.os().files.create_file(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_ALL,

@@ -27,6 +27,8 @@ class UserHands {
     // CreateFileW(CREATE_ALWAYS) and the bytes written: a new file, or an
     // existing one overwritten (links followed, as any program does).
     platform::Status write_file(const std::u16string& path, const std::vector<uint8_t>& bytes);
+    // CreateFileW(OPEN_EXISTING) for reading, and every byte read.
+    platform::Result<std::vector<uint8_t>> read_file(const std::u16string& path);
     // One name deleted by handle, without following it (an empty folder too).
     platform::Status remove(const std::u16string& path);
     // A name moved by handle to `target` (same volume, never replacing).

@@ -2,6 +2,7 @@
 // still holds open is only marked for deletion; the caller must know which.
 #include "txn/scm/scm.hpp"
 #include "txn/scm/service_handle.hpp"
+#include "txn/test_seam.hpp"
 
 namespace holvar::txn::scm {
 
@@ -36,8 +37,18 @@ Result<DeleteResult> scm_delete(platform::Os& os) {
 }
 
 Status scm_restore(platform::Os& os, const std::optional<ScmConfig>& config, bool start) {
+    // A service an administrator disabled while it ran was running and
+    // disabled. Windows starts no disabled service, so writing "disabled"
+    // first would make the start fail at every attempt, and the rollback with
+    // it, for ever. It is written to start on demand, started, and disabled
+    // again once it runs. Cut short in between, it is left on demand, which
+    // nothing starts on its own, and the rollback run again restores it all.
+    const bool disabled_running = config && start && config->start_type == "disabled" &&
+                                  !seam::broken(seam::Breakage::restore_disabled_as_written);
     if (config) {
-        if (auto st = scm_apply(os, *config); !st) return st;
+        ScmConfig written = *config;
+        if (disabled_running) written.start_type = "demand";
+        if (auto st = scm_apply(os, written); !st) return st;
     } else {
         auto deleted = scm_delete(os);
         if (!deleted) return std::unexpected(deleted.error());
@@ -46,7 +57,8 @@ Status scm_restore(platform::Os& os, const std::optional<ScmConfig>& config, boo
     }
     if (!start) return {};
     if (auto st = scm_start(os); !st) return st;
-    return scm_wait_running(os, std::chrono::seconds(30));
+    if (auto st = scm_wait_running(os, std::chrono::seconds(30)); !st) return st;
+    return disabled_running ? scm_disable(os) : Status{};
 }
 
 }  // namespace holvar::txn::scm
