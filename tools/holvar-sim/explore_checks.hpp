@@ -44,7 +44,14 @@ class EndChecks {
     // The scenario's clean run: the two installations, the run's calls (their
     // names into `call_names` when given). False, with a violation, when it
     // does not end as a clean run must.
-    bool learn_clean_run(std::vector<std::string>* call_names);
+    // `end`, when given: the machine the clean run left and its exit code.
+    struct CleanEnd {
+        std::unique_ptr<sim::Machine> machine;
+        int code = 0;
+    };
+    bool learn_clean_run(std::vector<std::string>* call_names, CleanEnd* end = nullptr);
+    // What the clean run's end `m` (exit `code`) makes the two installations.
+    bool learn_clean_end(sim::Machine& m, int& code);
 
     // The scenario's run cut by a power cut at its mutating call `k`, every
     // write since the last barrier kept, and restarted when the scenario

@@ -327,10 +327,10 @@ class NeighbourWalk : EndChecks {
     void check_forged_journal(const sim::Machine& m, const std::string& where) {
         if (m.read_file(journal_).value_or(std::vector<uint8_t>{}) != forged_) return;
         auto copy = m.clone();
-        const MachineView before = view_of(*copy, s_.txn.root);
+        const MachineView before = view(*copy);
         const int code = run_engine_from_stage(*copy, s_.txn, recover_args(s_.txn)).exit_code;
         settle(*copy);
-        if (!pending(code) || view_of(*copy, s_.txn.root) != before)
+        if (!pending(code) || view(*copy) != before)
             violation(where, "",
                       "a --recover took the journal an ordinary user wrote: it ended " +
                           outcome_of_code(code),

@@ -40,33 +40,10 @@ class Explorer : EndChecks {
   private:
     // ---- the clean run: the calls to walk, and the two installations
     bool clean_run() {
-        old_ = view(*s_.base);
         before_ids_ = file_ids_below(*s_.base, {s_.txn.root, s_.txn.stage.stage});
-        auto m = s_.base->clone();
-        const uint64_t mutating = m->mutating_calls();
-        m->record_call_names(&call_names_);
-        EngineRun run = run_engine_from_stage(*m, s_.txn, s_.txn.args);
-        m->record_call_names(nullptr);
-        r_.clean_mutating_calls = m->mutating_calls() - mutating;
-        r_.clean_boundary_calls = call_names_.size();
-        settle(*m);
-        ReportReading report = read_report(*m, s_.txn, s_.txn.command, run.exit_code);
-        r_.clean_outcome = report.problem.empty() ? report.outcome : report.problem;
-        if (!report.problem.empty() || pending(run.exit_code)) {
-            violation("the clean run", "", "the clean run ended " + r_.clean_outcome, m.get());
-            return false;
-        }
-        if (expectation(report.outcome) == Expect::old_state) {
-            new_ = old_;  // the new installation is never reached
-        } else if (s_.txn.removal) {
-            auto restarted = m->clone();
-            restarted->reboot();
-            settle(*restarted);
-            new_ = view(*restarted);
-        } else {
-            new_ = view(*m);
-        }
-        check_end(*m, run.exit_code, s_.txn.command, "the clean run", "", true);
+        CleanEnd end;
+        if (!learn_clean_run(&call_names_, &end)) return false;
+        check_end(*end.machine, end.code, s_.txn.command, "the clean run", "", true);
         return true;
     }
 
@@ -172,21 +149,33 @@ class Explorer : EndChecks {
         std::vector<CrashImage> cuts;
         const bool cut_as_it_goes =
             o_.snapshots && o_.recovery_crashes && o_.recovery_crash_points == 0;
-        if (cut_as_it_goes)
+        // Otherwise the first and the last are taken on the way when the
+        // last is where the previous image's recovery ended (the cuts and
+        // tears of one crash point mostly recover alike); a second run
+        // takes them when the guess missed.
+        const bool guess_cuts = o_.snapshots && o_.recovery_crashes && !cut_as_it_goes;
+        if (cut_as_it_goes || guess_cuts)
             recovered->take_crash_images(
                 [&](uint64_t n, std::unique_ptr<sim::Machine> cut, std::string_view name) {
                     cuts.push_back(CrashImage{n, std::move(cut), std::string(name)});
-                });
+                },
+                [&](uint64_t n) { return cut_as_it_goes || n == 1 || n == last_recovery_calls_; });
         EngineRun run = run_engine_from_stage(*recovered, s_.txn, recover_args(s_.txn));
         recovered->take_crash_images(nullptr);
         const uint64_t recovery_calls = recovered->mutating_calls() - before;
+        last_recovery_calls_ = recovery_calls;
         settle(*recovered);
         check_end(*recovered, run.exit_code, "recover", where + ", then --recover", call, true);
 
         if (!o_.recovery_crashes) return;
         const std::vector<uint64_t> js = points(recovery_calls, o_.recovery_crash_points);
         if (o_.snapshots) {
-            if (!cut_as_it_goes) cuts = crash_images(image, recover_args(s_.txn), js);
+            if (guess_cuts) {
+                std::erase_if(cuts, [&](const CrashImage& c) {
+                    return !std::binary_search(js.begin(), js.end(), c.k);
+                });
+                if (cuts.size() != js.size()) cuts = crash_images(image, recover_args(s_.txn), js);
+            }
             for (CrashImage& cut : cuts) recovery_cut(*cut.machine, cut.k, cut.call, where, call);
             return;
         }
@@ -259,6 +248,7 @@ class Explorer : EndChecks {
     }
 
     std::mt19937_64 rng_;
+    uint64_t last_recovery_calls_ = 0;  // how many mutating calls the last recovery made
     std::set<FileId> before_ids_;
     std::vector<std::string> call_names_;
 };
