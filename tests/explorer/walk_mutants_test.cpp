@@ -1,18 +1,12 @@
 // The broken engines of this turn's fault classes, each caught by the walk
 // that should catch it, with the violation printed: a stage planned from
 // twice by the retry walk, "nothing placed" decided from the disk by the
-<<<<<<< HEAD
 // crash walk with its recoveries cut short, and by the neighbour walk a
 // restart-time deletion scheduled through a folder a neighbour turns into a
 // junction, and a journal trusted by its owner alone (a folder users may
 // write, where the neighbour rewrites the engine's journal after its last
-// write).
-=======
-// crash walk with its recoveries cut short, and a restart-time deletion
-// scheduled through a folder a neighbour turns into a junction by the
-// neighbour walk, and a service disabled while it ran put back in a way
-// Windows refuses by the soak.
->>>>>>> disabled-service
+// write); and by the soak a service disabled while it ran put back in a way
+// Windows refuses.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -49,13 +43,10 @@ const WalkMutant kWalkMutants[] = {
      "fresh_install_without_uninstaller_failing_verification", 24, true},
     {"schedule_through_any_folder", Breakage::schedule_through_any_folder, Walk::neighbour,
      "removal_with_logs_users_may_write", 0, true},
-<<<<<<< HEAD
     {"trust_by_owner_only", Breakage::trust_by_owner_only, Walk::neighbour,
      "upgrade_with_a_journal_folder_users_may_write", 2, false},
-=======
     {"restore_disabled_as_written", Breakage::restore_disabled_as_written, Walk::soak, "", 1000,
      true},
->>>>>>> disabled-service
 };
 
 class BrokenEngineWalked : public ::testing::TestWithParam<WalkMutant> {
