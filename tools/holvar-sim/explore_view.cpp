@@ -34,7 +34,7 @@ std::string contents_digest(const std::vector<uint8_t>& data) {
 }
 
 // Text values as text (a multi-string's NULs as "|"), anything else in hex.
-std::string value_text(const sim::RegValue& value) {
+std::string listed_value_text(const sim::RegValue& value) {
     const auto& d = value.data;
     if (value.type == 1 || value.type == 2 || value.type == 7) {
         std::u16string units;
@@ -72,8 +72,8 @@ std::string pending_outside_stages(const std::string& text) {
     return kept;
 }
 
-void walk(const sim::Machine& m, const std::u16string& dir, const std::u16string& rel,
-          std::map<std::u16string, std::string>& out) {
+void view_walk(const sim::Machine& m, const std::u16string& dir, const std::u16string& rel,
+               std::map<std::u16string, std::string>& out) {
     auto listed = m.list(dir);
     if (!listed) return;
     for (const sim::NodeInfo& n : *listed) {
@@ -89,7 +89,7 @@ void walk(const sim::Machine& m, const std::u16string& dir, const std::u16string
             }
         }
         out[child] = std::move(line);
-        if (n.kind == sim::NodeKind::directory) walk(m, path, child, out);
+        if (n.kind == sim::NodeKind::directory) view_walk(m, path, child, out);
     }
 }
 
@@ -130,14 +130,14 @@ void diff_maps(const Map& expected, const Map& actual, const std::string& what,
 
 MachineView view_of(const sim::Machine& machine, const std::u16string& root) {
     MachineView v;
-    walk(machine, root, u"", v.tree);
+    view_walk(machine, root, u"", v.tree);
     const auto& services = machine.state().scm.services;
     auto it = services.find(u"HOLVAR_SERVICE");
     v.service = it == services.end() ? "absent" : service_line(it->second);
     for (const auto& [path, key] : machine.state().registry.keys) {
         std::string values;
         for (const auto& [name, value] : key.values) {
-            std::string text = value_text(value);
+            std::string text = listed_value_text(value);
             if (value.name == u"PendingFileRenameOperations") {
                 text = pending_outside_stages(text);
                 if (text.empty()) continue;
