@@ -3,3 +3,5 @@
 # payloads, and the explanation's reading, to watch what it asks of a machine.
 set(AREA_LIBS holvar_txn_plan holvar_sim_demo holvar_explain)
 set(AREA_NEEDS_SIM_TOOL ON)
+# Its files repeat names in their anonymous namespaces: compiled one by one.
+set(AREA_UNITY OFF)

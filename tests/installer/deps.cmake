@@ -1,1 +1,3 @@
 # The front end runs the real drivers: the whole engine.
+# Its files repeat names in their anonymous namespaces: compiled one by one.
+set(AREA_UNITY OFF)

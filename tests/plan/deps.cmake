@@ -1,3 +1,5 @@
 # Planning: name rules, the plan, and the scans it is computed from, on the
 # simulated machine.
 set(AREA_LIBS holvar_txn_plan holvar_txn_journal holvar_txn_scm holvar_txn_fs)
+# Its files repeat names in their anonymous namespaces: compiled one by one.
+set(AREA_UNITY OFF)

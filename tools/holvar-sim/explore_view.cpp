@@ -37,7 +37,7 @@ std::string contents_digest(const std::vector<uint8_t>& data) {
 }
 
 // Text values as text (a multi-string's NULs as "|"), anything else in hex.
-std::string value_text(const sim::RegValue& value) {
+std::string listed_value_text(const sim::RegValue& value) {
     const auto& d = value.data;
     if (value.type == 1 || value.type == 2 || value.type == 7) {
         std::u16string units;
@@ -98,7 +98,7 @@ std::optional<sim::NodeId> directory_at(const sim::Machine& m, const std::u16str
 
 constexpr uint64_t kIndexMask = (uint64_t{1} << 48) - 1;
 
-void walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& rel,
+void view_walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& rel,
           uint64_t dirs_made_from, std::map<std::u16string, std::string>& out) {
     each_child(s, dir, [&](sim::NodeId id, const sim::Node& n, const std::u16string& name) {
         std::u16string child = rel.empty() ? name : rel + u"\\" + name;
@@ -113,7 +113,7 @@ void walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& r
                 line += " -> " + utf16_to_wtf8(n.reparse_target);
         }
         out[child] = std::move(line);
-        if (n.kind == sim::NodeKind::directory) walk(s, id, child, dirs_made_from, out);
+        if (n.kind == sim::NodeKind::directory) view_walk(s, id, child, dirs_made_from, out);
     });
 }
 
@@ -160,14 +160,14 @@ MachineView view_of(const sim::Machine& machine, const std::u16string& root,
                     uint64_t dirs_made_from) {
     MachineView v;
     if (auto dir = directory_at(machine, root))
-        walk(machine.state(), *dir, u"", dirs_made_from, v.tree);
+        view_walk(machine.state(), *dir, u"", dirs_made_from, v.tree);
     const auto& services = machine.state().scm.services;
     auto it = services.find(u"HOLVAR_SERVICE");
     v.service = it == services.end() ? "absent" : service_line(it->second);
     for (const auto& [path, key] : machine.state().registry.keys) {
         std::string values;
         for (const auto& [name, value] : key.values) {
-            std::string text = value_text(value);
+            std::string text = listed_value_text(value);
             if (value.name == u"PendingFileRenameOperations") {
                 text = pending_outside_stages(text);
                 if (text.empty()) continue;

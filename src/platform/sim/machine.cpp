@@ -22,7 +22,6 @@ using namespace platform;
 
 namespace {
 
-constexpr uint32_t kSystemPid = 4;
 constexpr const char16_t* kOutsideCwd = u"C:\\";
 
 // Flags GetVolumeInformationW reports for each file system.

@@ -17,6 +17,9 @@
 
 namespace holvar::sim {
 
+// The System process: the owner of what the kernel does itself.
+inline constexpr uint32_t kSystemPid = 4;
+
 // What a process was started with and what drives it.
 struct ProcessDetails {
     uint32_t parent = 0;

@@ -45,15 +45,6 @@ class KeepOpen final : public HandleCloser {
     void close_handle(HandleKind, uint64_t) noexcept override {}
 };
 
-std::u16string u16_of(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
-}
-
-uint64_t ms_of(const json& d, const char* key) {
-    auto it = d.find(key);
-    return it != d.end() && it->is_number_unsigned() ? it->get<uint64_t>() : 0;
-}
-
 void write_new_file(Machine::State& s, uint32_t pid, const std::u16string& path,
                     std::span<const uint8_t> bytes) {
     CloseAtOnce closer(s);

@@ -17,24 +17,12 @@ namespace {
 constexpr uint32_t kProcessAborted = 1067;        // ERROR_PROCESS_ABORTED
 constexpr uint32_t kServiceSpecificError = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR
 
-uint64_t ms_of(const json& d, const char* key, uint64_t fallback) {
-    auto it = d.find(key);
-    if (it == d.end() || !it->is_number_unsigned()) return fallback;
-    return it->get<uint64_t>();
-}
-
 void schedule(Machine::State& s, uint32_t pid, uint64_t after_ms, std::string action) {
     Event e;
     e.due_ns = s.clock.count() + static_cast<int64_t>(after_ms) * 1'000'000;
     e.pid = pid;
     e.action = std::move(action);
     schedule_event(s, std::move(e));
-}
-
-Service* service_of_process(Machine::State& s, uint32_t pid) {
-    for (auto& [name, svc] : s.scm.services)
-        if (svc.pid == pid && pid != 0) return &svc;
-    return nullptr;
 }
 
 // Closes handles the service process opened for itself while making its folders.

@@ -36,12 +36,6 @@ V3ServerState& server_state(Machine::State& s, uint32_t pid, const json& d) {
     return servers.emplace(pid, std::move(st)).first->second;
 }
 
-Service* service_of_process(Machine::State& s, uint32_t pid) {
-    for (auto& [name, svc] : s.scm.services)
-        if (svc.pid == pid && pid != 0) return &svc;
-    return nullptr;
-}
-
 // Answers the request of a connection, now or later, whole or in part.
 void answer(Machine::State& s, uint32_t pid, uint64_t id, const std::string& payload,
             const json& d) {

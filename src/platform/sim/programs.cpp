@@ -15,8 +15,6 @@ namespace holvar::sim {
 using namespace platform;
 using nlohmann::json;
 
-namespace {
-
 std::u16string u16_of(const std::string& utf8) {
     // Program descriptions name paths in ASCII; anything else is kept unit by byte.
     return std::u16string(utf8.begin(), utf8.end());
@@ -27,6 +25,14 @@ uint64_t ms_of(const json& d, const char* key, uint64_t fallback) {
     if (it == d.end() || !it->is_number_unsigned()) return fallback;
     return it->get<uint64_t>();
 }
+
+Service* service_of_process(Machine::State& s, uint32_t pid) {
+    for (auto& [name, svc] : s.scm.services)
+        if (svc.pid == pid && pid != 0) return &svc;
+    return nullptr;
+}
+
+namespace {
 
 // ---- the desktop client
 void client_start(Machine::State& s, uint32_t pid, const json& d) {

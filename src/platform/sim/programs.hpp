@@ -80,6 +80,12 @@ std::optional<std::vector<uint8_t>> image_bytes(const Machine::State& s,
                                                 const std::u16string& path);
 
 // Helpers for programs.
+// A path a description names (ASCII) as UTF-16, unit by byte.
+std::u16string u16_of(const std::string& utf8);
+// A description's count of milliseconds, or `fallback` when it has none.
+uint64_t ms_of(const nlohmann::json& d, const char* key, uint64_t fallback = 0);
+// The service whose process is `pid`, if any.
+Service* service_of_process(Machine::State& s, uint32_t pid);
 // Holds a file open for the process, as its own handle (closed when it ends).
 void hold_file(Machine::State& s, uint32_t pid, const std::u16string& path, uint32_t access,
                uint32_t share);

@@ -12,6 +12,9 @@
 
 namespace holvar::sim {
 
+// ERROR_INVALID_FUNCTION: what a volume answers to a call it does not support.
+inline constexpr uint32_t kInvalidFunction = 1;
+
 using platform::Handle;
 using platform::Result;
 using platform::Status;

@@ -11,8 +11,6 @@ namespace holvar::sim {
 using namespace platform;
 namespace {
 
-constexpr uint32_t kInvalidFunction = 1;
-
 Result<HandleObj*> file_handle(Caller& c, const Handle& h) {
     HandleObj* obj = find_handle(c, h);
     if (obj == nullptr || obj->type != HandleType::file) return win32_error(win32::invalid_handle);

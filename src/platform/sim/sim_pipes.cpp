@@ -72,7 +72,7 @@ Result<uint32_t> wait_on_connection(Machine::State& s, uint64_t id, Duration tim
 }
 
 constexpr uint32_t kReadRights = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
-constexpr uint32_t kWriteRights = FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL;
+constexpr uint32_t kPipeWriteRights = FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL;
 
 // The caller's pipe handle, holding one of `rights` (0: any handle will do).
 Result<HandleObj*> pipe_handle(const Caller& c, const Handle& pipe, uint32_t rights) {
@@ -153,7 +153,7 @@ Result<uint32_t> SimPipes::read_pipe(const Handle& pipe, std::span<uint8_t> buff
 Result<uint32_t> SimPipes::write_pipe(const Handle& pipe, std::span<const uint8_t> bytes,
                                       Duration timeout) {
     if (auto e = enter("write_pipe")) return std::unexpected(*e);
-    auto obj = pipe_handle(caller(), pipe, kWriteRights);
+    auto obj = pipe_handle(caller(), pipe, kPipeWriteRights);
     if (!obj) return std::unexpected(obj.error());
     if (bytes.empty()) return uint32_t{0};
     const bool overlapped = ((*obj)->flags & FILE_FLAG_OVERLAPPED) != 0;

@@ -13,7 +13,6 @@ using namespace platform;
 
 namespace {
 
-constexpr uint32_t kSystemPid = 4;
 constexpr uint32_t kMaxExeName = 259;  // szExeFile holds MAX_PATH units with its NUL
 
 // Rights an unprivileged opener gets on a process that is not its own.

@@ -21,8 +21,8 @@ constexpr uint32_t kKeyDeleted = 1018;  // ERROR_KEY_DELETED
 constexpr uint32_t kBadPathname = 161;  // ERROR_BAD_PATHNAME
 
 // Rights that change a key or its values.
-constexpr uint32_t kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x20 /*KEY_CREATE_LINK*/ |
-                                  DELETE | WRITE_DAC | WRITE_OWNER;
+constexpr uint32_t kKeyWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x20 /*KEY_CREATE_LINK*/ |
+                                     DELETE | WRITE_DAC | WRITE_OWNER;
 constexpr uint32_t kAllKeyRights = 0xF003F;  // KEY_ALL_ACCESS
 
 // Generic rights as the registry maps them.
@@ -70,7 +70,7 @@ Result<Handle> SimRegistry::open(const std::u16string& path, uint32_t access, bo
     std::u16string key = full_path(path);
     bool exists = reg_find_key(s.registry, key) != nullptr;
     if (!exists && !create) return win32_error(win32::file_not_found);
-    if ((granted & kWriteRights) && !admin) return win32_error(win32::access_denied);
+    if ((granted & kKeyWriteRights) && !admin) return win32_error(win32::access_denied);
     if (!exists) {
         if (!admin) return win32_error(win32::access_denied);
         sim::reg_create_key(s.registry, key);

@@ -13,7 +13,6 @@ namespace holvar::sim {
 using namespace platform;
 namespace {
 
-constexpr uint32_t kInvalidFunction = 1;
 constexpr uint32_t kTooManyLinks = 1142;
 
 bool is_posix_volume(const Machine::State& s, uint32_t volume) {

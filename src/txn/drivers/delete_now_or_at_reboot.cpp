@@ -14,13 +14,11 @@ namespace p = platform;
 using fs::ObjectKind;
 using tree::DeletionStatus;
 
-namespace {
-
-// The failures a restart gets past: the object is in use, or a directory
-// still holds what is itself waiting for the restart.
 bool waits_for_restart(const p::Error& error) {
     return fs::is_retryable(error) || error.is_win32(p::win32::dir_not_empty);
 }
+
+namespace {
 
 // The object found is the one queried, of the kind asked for, and the one
 // the journal recorded.

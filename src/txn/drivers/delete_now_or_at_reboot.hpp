@@ -32,6 +32,10 @@ struct ItemGuard {
 // A lock, a denied access or a directory not yet empty (5, 32, 33, 145,
 // 1224) schedules the path for deletion at the next restart instead, once
 // it is seen to still be the queried object; anything else fails.
+// The failures of a deletion that a restart gets past: the object is in use,
+// or a directory still holds what is itself waiting for the restart.
+bool waits_for_restart(const platform::Error& error);
+
 tree::DeletionStatus delete_now_or_at_reboot(platform::Os& os, std::u16string_view path,
                                              bool must_be_directory, const ItemGuard& guard = {});
 

@@ -28,7 +28,6 @@ using tree::DeletionStatus;
 namespace {
 
 constexpr auto kTreeBudget = std::chrono::seconds(30);
-constexpr std::u16string_view kUninstaller = u"uninstall.exe";
 
 // How far the registry entries, and the uninstaller with the root, got.
 enum class ItemsState : uint8_t { untouched, done, failed };
@@ -123,7 +122,7 @@ class RemovalSteps {
     // The tree, the registry, the uninstaller and the root, each only once
     // everything before it is done.
     StepResult delete_installation() {
-        const std::u16string uninstaller = p::join_path(ctx_.root, kUninstaller);
+        const std::u16string uninstaller = p::join_path(ctx_.root, tree::kUninstaller);
         if (!fs::wide_path(uninstaller))
             return plain_fault(Phase::remove_tree, FaultReason::unsafe_object);
         delete_tree_under_root();
@@ -151,7 +150,7 @@ class RemovalSteps {
             return std::vector<tree::HolderProcess>{};
         };
         fs::RetryBudget budget(kTreeBudget);
-        const std::u16string keep[] = {std::u16string(kUninstaller)};
+        const std::u16string keep[] = {std::u16string(tree::kUninstaller)};
         tree::TreeDeletion deletion =
             tree::delete_tree(os_, ctx_.root, keep, trash_, budget, holders);
         for (const tree::DeletionItem& item : deletion.items) {
@@ -193,8 +192,8 @@ class RemovalSteps {
         statuses_.push_back(uninstalled);
         if (uninstalled == DeletionStatus::failed) return last_item_failed();
         if (uninstalled == DeletionStatus::scheduled) {
-            report_.reboot_pending.emplace_back(kUninstaller);
-            scheduled_in_root_.emplace_back(kUninstaller);
+            report_.reboot_pending.emplace_back(tree::kUninstaller);
+            scheduled_in_root_.emplace_back(tree::kUninstaller);
         }
         root_pin_.reset();
         const ItemGuard guard{ctx_.journal->root, scheduled_in_root_};

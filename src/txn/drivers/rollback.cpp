@@ -25,8 +25,6 @@ using journal::Op;
 
 namespace {
 
-constexpr std::u16string_view kUninstaller = u"uninstall.exe";
-
 Fault rollback_fault(const p::Error& error, FaultReason reason) {
     return fault_of(error, Phase::rollback, reason);
 }
@@ -36,7 +34,7 @@ Fault rollback_fault(FaultReason reason) {
 }
 
 bool is_uninstaller(const Op& op) {
-    return p::ascii_iequal(op.rel, kUninstaller);
+    return p::ascii_iequal(op.rel, tree::kUninstaller);
 }
 
 struct Undo {

@@ -1,5 +1,7 @@
 #include "txn/drivers/stage_folders.hpp"
 
+#include "txn/drivers/delete_now_or_at_reboot.hpp"
+
 #include "txn/fs/handle_ops.hpp"
 #include "txn/fs/object_identity.hpp"
 #include "txn/fs/open_modes.hpp"
@@ -12,11 +14,6 @@ namespace holvar::txn::drivers {
 namespace p = platform;
 
 namespace {
-
-// The errors of a deletion that a restart will get past.
-bool waits_for_restart(const p::Error& error) {
-    return fs::is_retryable(error) || error.is_win32(p::win32::dir_not_empty);
-}
 
 // Opens the directory for deletion and deletes it when it is still `id`.
 p::Status delete_emptied_directory(p::Os& os, const std::u16string& path, const fs::FileId& id) {

@@ -8,7 +8,6 @@ namespace p = holvar::platform;
 
 namespace {
 
-constexpr uint32_t kImageUnits = 32768;
 constexpr int kListTries = 8;
 
 bool is_high(char16_t c) {

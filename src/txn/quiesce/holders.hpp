@@ -10,6 +10,9 @@
 
 namespace holvar::txn::quiesce {
 
+// UTF-16 units for a process's image path: the longest path Windows allows.
+inline constexpr uint32_t kImageUnits = 32768;
+
 // The list (possibly empty) or the Win32 error of the first call that failed;
 // a holder that cannot be opened or whose image cannot be read fails the
 // whole query. The engine's own process is never listed.

@@ -1,5 +1,7 @@
 #include "txn/quiesce/retire.hpp"
 
+#include "txn/quiesce/holders.hpp"
+
 #include <algorithm>
 #include <chrono>
 #include <vector>
@@ -24,7 +26,6 @@ constexpr uint32_t kMaxWaitMs = 5000;
 constexpr uint32_t kTerminateCode = 1;
 constexpr uint32_t kKillAccess =
     p::PROCESS_TERMINATE | p::PROCESS_QUERY_LIMITED_INFORMATION | p::SYNCHRONIZE;
-constexpr uint32_t kImageUnits = 32768;
 constexpr uint32_t kNotAllAssigned = 1300;  // ERROR_NOT_ALL_ASSIGNED
 
 std::unexpected<p::Error> rejected() {

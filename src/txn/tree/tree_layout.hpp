@@ -15,6 +15,8 @@ namespace holvar::txn::tree {
 inline constexpr std::u16string_view kPayloadFolder = u"payload";
 inline constexpr std::u16string_view kRollbackFolder = u"rollback";
 inline constexpr std::u16string_view kTrashFolder = u"trash";
+// The runtime's uninstaller in the root, which a removal keeps until a restart.
+inline constexpr std::u16string_view kUninstaller = u"uninstall.exe";
 
 struct TreeLayout {
     std::u16string root;      // the install root
