@@ -37,10 +37,6 @@ constexpr std::array<std::string_view, 14> kNames = {
     "removal_with_logs_users_may_write",
     "repair_of_a_disabled_service"};
 
-PayloadSource demo(std::string_view name) {
-    return PayloadSource{std::nullopt, demo_payload(name)};
-}
-
 // A demo payload without one of its files.
 PayloadSource demo_without(std::string_view name, std::string_view path) {
     PayloadSource source = demo(name);
@@ -255,6 +251,10 @@ ToolResult<Scenario> builtin_scenario(std::string_view name) {
         return s;
     }
     return usage("unknown scenario '" + std::string(name) + "'");
+}
+
+PayloadSource demo(std::string_view name) {
+    return PayloadSource{std::nullopt, demo_payload(name)};
 }
 
 }  // namespace holvar::simtool

@@ -41,6 +41,9 @@ inline const std::u16string kExploreRoot = u"C:\\Program Files\\Holvar";
 std::span<const std::string_view> builtin_scenario_names();
 ToolResult<Scenario> builtin_scenario(std::string_view name);
 
+// One of the demo's built-in payloads ("v1", "v2", "v2-broken"...).
+PayloadSource demo(std::string_view name);
+
 // On a copy of `machine`: `from` installed (none: nothing installed) and
 // `to` staged, the upgrade's run.
 ToolResult<Scenario> upgrade_scenario(std::string name, const sim::Machine& machine,

@@ -93,10 +93,6 @@ void delete_tree(sim::Machine& m, const std::u16string& path) {
     (void)m.remove(path);
 }
 
-PayloadSource demo(std::string_view name) {
-    return PayloadSource{std::nullopt, demo_payload(name)};
-}
-
 class Soak {
   public:
     Soak(uint64_t seed, size_t n) : rng_(seed), m_(sim::Machine::fresh()) {
