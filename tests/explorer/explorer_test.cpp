@@ -68,7 +68,7 @@ const Row kRows[] = {
     {"removal_with_held_file", {8, 2, 2, 4}, kEveryCall},
     {"removal_with_client_running", {8, 2, 2, 4}, kEveryCall},
     {"upgrade_with_generated_items", {6, 2, 2, 3}, kSomeCalls},
-    {"upgrade_with_a_service_image_users_may_change", {6, 2, 2, 3}, kSomeCalls},
+    {"upgrade_with_a_service_image_users_may_change", {6, 2, 2, 3}, kEveryCall},
     {"removal_with_logs_users_may_write", {6, 2, 2, 3}, kEveryCall},
     {"repair_of_a_disabled_service", {6, 2, 2, 3}, kEveryCall},
     {"upgrade_with_a_journal_folder_users_may_write", {4, 2, 2, 2}, kEveryCall},
