@@ -4,7 +4,8 @@
 // yielding every cut of it). Each reports states per second; the walk is the
 // full one (every metadata cut, both tears, every recovery cut) over a spread
 // of crash points, failed calls left out (they re-run from the start either
-// way). bench/README.md keeps the figures.
+// way); and the walk CI makes, each recovery cut at its first and last
+// mutating calls. bench/README.md keeps the figures.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -15,7 +16,8 @@ namespace {
 
 using namespace holvar::simtool;
 
-void explore_both_ways(benchmark::State& state, const char* scenario_name, bool snapshots) {
+void explore_both_ways(benchmark::State& state, const char* scenario_name, bool snapshots,
+                       size_t recovery_cuts = 0) {
     auto scenario = builtin_scenario(scenario_name);
     if (!scenario) {
         state.SkipWithError(scenario.error().message.c_str());
@@ -25,6 +27,7 @@ void explore_both_ways(benchmark::State& state, const char* scenario_name, bool 
     o.crash_points = 10;
     o.faults = false;
     o.snapshots = snapshots;
+    o.recovery_crash_points = recovery_cuts;
     uint64_t states = 0, violations = 0;
     for (auto _ : state) {
         const ExploreResult r = explore(*scenario, o);
@@ -49,6 +52,16 @@ BENCHMARK_CAPTURE(explore_both_ways, upgrade_rerun, "upgrade_over_running_servic
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 BENCHMARK_CAPTURE(explore_both_ways, upgrade_snapshots, "upgrade_over_running_service", true)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+
+// As CI walks: each recovery cut at its first and last mutating calls.
+BENCHMARK_CAPTURE(explore_both_ways, upgrade_two_cuts_rerun, "upgrade_over_running_service", false,
+                  2)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(explore_both_ways, upgrade_two_cuts_snapshots, "upgrade_over_running_service",
+                  true, 2)
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 

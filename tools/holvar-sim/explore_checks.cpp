@@ -72,18 +72,21 @@ bool EndChecks::learn_clean_run(std::vector<std::string>* call_names, CleanEnd* 
     m->record_call_names(nullptr);
     r_.clean_mutating_calls = m->mutating_calls() - mutating;
     r_.clean_boundary_calls = (call_names ? call_names : &names)->size();
-    if (!learn_clean_end(*m, run.exit_code)) return false;
+    std::string command = s_.txn.command;
+    if (!learn_clean_end(*m, run.exit_code, command)) return false;
     if (end) {
         end->code = run.exit_code;
+        end->command = command;
         end->machine = std::move(m);
     }
     return true;
 }
 
-bool EndChecks::learn_clean_end(sim::Machine& m, int& code) {
+bool EndChecks::learn_clean_end(sim::Machine& m, int& code, std::string& command) {
     if (restart_may_end_pending_ && pending(code)) {
         code = finish_pending(m, code);
         if (!pending(code)) {
+            command = "recover";
             settle(m);
             new_ = s_.txn.removal ? view_after_restart(m) : view(m);
             r_.clean_outcome = outcome_of_code(code) + " after a restart";

@@ -39,7 +39,10 @@ std::vector<uint64_t> sample_points(uint64_t n, size_t budget, std::mt19937_64& 
 class EndChecks {
   protected:
     EndChecks(const Scenario& s, const ExploreOptions& o)
-        : s_(s), o_(o), dirs_made_from_(next_object_index(*s.base, s.txn.root)) {}
+        : s_(s),
+          o_(o),
+          dirs_made_from_(next_object_index(*s.base, s.txn.root)),
+          restart_may_end_pending_(s.held_until_restart) {}
 
     // The scenario's clean run: the two installations, the run's calls (their
     // names into `call_names` when given). False, with a violation, when it
@@ -48,10 +51,11 @@ class EndChecks {
     struct CleanEnd {
         std::unique_ptr<sim::Machine> machine;
         int code = 0;
+        std::string command;  // whose report tells the end: the run's, or the recovery's
     };
     bool learn_clean_run(std::vector<std::string>* call_names, CleanEnd* end = nullptr);
     // What the clean run's end `m` (exit `code`) makes the two installations.
-    bool learn_clean_end(sim::Machine& m, int& code);
+    bool learn_clean_end(sim::Machine& m, int& code, std::string& command);
 
     // The scenario's run cut by a power cut at its mutating call `k`, every
     // write since the last barrier kept, and restarted when the scenario

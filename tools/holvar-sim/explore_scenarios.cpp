@@ -138,6 +138,7 @@ ToolResult<Scenario> logs_users_may_write(std::string name, const sim::Machine& 
     (void)hands.make_directory(logs + u"\\x");
     (void)hands.write_file(logs + u"\\x\\kernel.dll", {text.begin(), text.end()});
     hold_as_user(*s, u"service-logs\\x\\kernel.dll");
+    s->held_until_restart = true;
     return s;
 }
 

@@ -29,6 +29,9 @@ struct Scenario {
     // The stage's journal folder is one users may write: an honest engine
     // answers recovery_pending and touches nothing, for as long as it is.
     bool journal_users_may_write = false;
+    // A user's program holds a file in the root for good: a run pending on
+    // it ends at the next restart, after which --recover finishes it.
+    bool held_until_restart = false;
 };
 
 inline const std::u16string kExploreRoot = u"C:\\Program Files\\Holvar";

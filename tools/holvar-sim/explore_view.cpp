@@ -99,7 +99,7 @@ std::optional<sim::NodeId> directory_at(const sim::Machine& m, const std::u16str
 constexpr uint64_t kIndexMask = (uint64_t{1} << 48) - 1;
 
 void view_walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& rel,
-          uint64_t dirs_made_from, std::map<std::u16string, std::string>& out) {
+               uint64_t dirs_made_from, std::map<std::u16string, std::string>& out) {
     each_child(s, dir, [&](sim::NodeId id, const sim::Node& n, const std::u16string& name) {
         std::u16string child = rel.empty() ? name : rel + u"\\" + name;
         std::string line = kind_name(n.kind);

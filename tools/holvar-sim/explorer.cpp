@@ -43,7 +43,7 @@ class Explorer : EndChecks {
         before_ids_ = file_ids_below(*s_.base, {s_.txn.root, s_.txn.stage.stage});
         CleanEnd end;
         if (!learn_clean_run(&call_names_, &end)) return false;
-        check_end(*end.machine, end.code, s_.txn.command, "the clean run", "", true);
+        check_end(*end.machine, end.code, end.command, "the clean run", "", true);
         return true;
     }
 
