@@ -42,27 +42,18 @@ void explore_both_ways(benchmark::State& state, const char* scenario_name, bool 
 
 }  // namespace
 
-BENCHMARK_CAPTURE(explore_both_ways, removal_rerun, "removal", false)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
-BENCHMARK_CAPTURE(explore_both_ways, removal_snapshots, "removal", true)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
-BENCHMARK_CAPTURE(explore_both_ways, upgrade_rerun, "upgrade_over_running_service", false)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
-BENCHMARK_CAPTURE(explore_both_ways, upgrade_snapshots, "upgrade_over_running_service", true)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
+// A walk registered both ways, once each: <label>_rerun and <label>_snapshots.
+#define HOLVAR_BOTH_WAYS(label, scenario, recovery_cuts)                                   \
+    BENCHMARK_CAPTURE(explore_both_ways, label##_rerun, scenario, false, recovery_cuts)    \
+        ->Unit(benchmark::kSecond)                                                         \
+        ->Iterations(1);                                                                   \
+    BENCHMARK_CAPTURE(explore_both_ways, label##_snapshots, scenario, true, recovery_cuts) \
+        ->Unit(benchmark::kSecond)                                                         \
+        ->Iterations(1)
 
+HOLVAR_BOTH_WAYS(removal, "removal", 0);
+HOLVAR_BOTH_WAYS(upgrade, "upgrade_over_running_service", 0);
 // As CI walks: each recovery cut at its first and last mutating calls.
-BENCHMARK_CAPTURE(explore_both_ways, upgrade_two_cuts_rerun, "upgrade_over_running_service", false,
-                  2)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
-BENCHMARK_CAPTURE(explore_both_ways, upgrade_two_cuts_snapshots, "upgrade_over_running_service",
-                  true, 2)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
+HOLVAR_BOTH_WAYS(upgrade_two_cuts, "upgrade_over_running_service", 2);
 
 BENCHMARK_MAIN();

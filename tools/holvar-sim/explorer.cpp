@@ -92,16 +92,19 @@ class Explorer : EndChecks {
         std::unique_ptr<sim::Machine> machine;
         std::string call;
     };
+    static sim::Machine::CrashImageSink kept_in(std::vector<CrashImage>& images) {
+        return [&images](uint64_t n, std::unique_ptr<sim::Machine> image, std::string_view call) {
+            images.push_back(CrashImage{n, std::move(image), std::string(call)});
+        };
+    }
     std::vector<CrashImage> crash_images(const sim::Machine& from,
                                          const std::vector<std::u16string>& args,
                                          const std::vector<uint64_t>& wanted) {
         std::vector<CrashImage> images;
         auto m = from.clone();
-        m->take_crash_images(
-            [&](uint64_t n, std::unique_ptr<sim::Machine> image, std::string_view call) {
-                images.push_back(CrashImage{n, std::move(image), std::string(call)});
-            },
-            [&](uint64_t n) { return std::binary_search(wanted.begin(), wanted.end(), n); });
+        m->take_crash_images(kept_in(images), [&](uint64_t n) {
+            return std::binary_search(wanted.begin(), wanted.end(), n);
+        });
         (void)run_engine_from_stage(*m, s_.txn, args);
         return images;
     }
@@ -155,11 +158,9 @@ class Explorer : EndChecks {
         // takes them when the guess missed.
         const bool guess_cuts = o_.snapshots && o_.recovery_crashes && !cut_as_it_goes;
         if (cut_as_it_goes || guess_cuts)
-            recovered->take_crash_images(
-                [&](uint64_t n, std::unique_ptr<sim::Machine> cut, std::string_view name) {
-                    cuts.push_back(CrashImage{n, std::move(cut), std::string(name)});
-                },
-                [&](uint64_t n) { return cut_as_it_goes || n == 1 || n == last_recovery_calls_; });
+            recovered->take_crash_images(kept_in(cuts), [&](uint64_t n) {
+                return cut_as_it_goes || n == 1 || n == last_recovery_calls_;
+            });
         EngineRun run = run_engine_from_stage(*recovered, s_.txn, recover_args(s_.txn));
         recovered->take_crash_images(nullptr);
         const uint64_t recovery_calls = recovered->mutating_calls() - before;
