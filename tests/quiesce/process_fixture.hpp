@@ -91,8 +91,8 @@ class ProcessHost {
     std::optional<sim::NodeId> node_of(const std::u16string& path) {
         auto info = machine_->stat(path);
         if (!info) return std::nullopt;
-        for (const auto& [id, n] : state().live.nodes)
-            if (sim::file_id_bytes(n.file_index) == info->file_id) return id;
+        for (const auto& [id, n] : state().live.nodes.all())
+            if (sim::file_id_bytes(n->file_index) == info->file_id) return id;
         return std::nullopt;
     }
 

@@ -194,10 +194,17 @@ std::string EndChecks::outcome_of(const sim::Machine& m, int code, const std::st
 }
 
 std::string EndChecks::state_of(const sim::Machine& m) {
-    const MachineView now = tolerated(view(m));
-    if (now == tolerated(old_)) return "old";
-    if (!txn().removal) return now == tolerated(new_) ? "new" : "";
-    return tolerated(view_after_restart(m)) == tolerated(new_) ? "new" : "";
+    // Views are compared as they are unless a person's change or another
+    // run's objects are to be left out (copying a view costs more than
+    // comparing it).
+    const bool as_they_are = touched_.empty() && !service_touched_ && !ids_ignored_;
+    auto same = [&](const MachineView& now, const MachineView& installed) {
+        return as_they_are ? now == installed : tolerated(now) == tolerated(installed);
+    };
+    const MachineView now = view(m);
+    if (same(now, old_)) return "old";
+    if (!txn().removal) return same(now, new_) ? "new" : "";
+    return same(view_after_restart(m), new_) ? "new" : "";
 }
 
 MachineView EndChecks::tolerated(MachineView view) const {

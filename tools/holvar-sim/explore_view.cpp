@@ -25,14 +25,14 @@ bool generated_by_service(const std::u16string& rel) {
     return false;
 }
 
-// Size and a 64-bit FNV-1a digest: two files differ in the view when their
-// bytes differ, and a diff stays readable.
-std::string contents_digest(const std::vector<uint8_t>& data) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (uint8_t b : data) h = (h ^ b) * 0x100000001b3ull;
+// Size and a 64-bit digest: two files differ in the view when their bytes
+// differ, and a diff stays readable. The digest is the one the simulated
+// machine keeps with the shared contents, so the copies of a machine that the
+// explorer looks at hash each file once.
+std::string contents_digest(const sim::Bytes& data) {
     char text[40];
     std::snprintf(text, sizeof text, "%zu bytes %016llx", data.size(),
-                  static_cast<unsigned long long>(h));
+                  static_cast<unsigned long long>(data.hash().a));
     return text;
 }
 

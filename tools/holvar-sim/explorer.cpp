@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <random>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "explore_checks.hpp"
 #include "explore_view.hpp"
@@ -20,6 +23,11 @@ using txn::journal::MarkKind;
 // callee refuses.
 constexpr uint32_t kInjectedErrors[] = {5, 32, 112, 1117, 87};
 
+// What a machine walked once stands for, mixed into its fingerprint: a crash
+// image (recovered, and its recovery cut everywhere), one whose files must
+// all be kept, a recovery cut (recovered), a run's end (its exit code added).
+constexpr uint64_t kImage = 1, kImageKeepingFiles = 2, kRecoveryCut = 3, kRunEnd = 0x100;
+
 class Explorer : EndChecks {
   public:
     Explorer(const Scenario& s, const ExploreOptions& o) : EndChecks(s, o), rng_(o.seed) {
@@ -30,6 +38,8 @@ class Explorer : EndChecks {
         const auto started = std::chrono::steady_clock::now();
         if (clean_run()) {
             if (o_.crashes) crash_walk();
+            r_.crash_seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             if (o_.faults) fault_walk();
         }
         r_.seconds =
@@ -87,14 +97,19 @@ class Explorer : EndChecks {
 
     // The engine from the stage with `args` on a copy of `from`, the crash
     // image at each of its mutating calls `wanted` (ascending) kept.
+    // `machine` none: the power cut leaves the machine another cut with the
+    // same crash fingerprint (`disk`) left, which is walked first.
     struct CrashImage {
         uint64_t k = 0;
         std::unique_ptr<sim::Machine> machine;
         std::string call;
+        std::optional<sim::Fingerprint> disk;
     };
-    static sim::Machine::CrashImageSink kept_in(std::vector<CrashImage>& images) {
-        return [&images](uint64_t n, std::unique_ptr<sim::Machine> image, std::string_view call) {
-            images.push_back(CrashImage{n, std::move(image), std::string(call)});
+    sim::Machine::CrashImageSink kept_in(std::vector<CrashImage>& images) {
+        return [&images, this](uint64_t n, std::unique_ptr<sim::Machine> image,
+                               std::string_view call) {
+            images.push_back(CrashImage{n, std::move(image), std::string(call), disk_});
+            disk_.reset();
         };
     }
     std::vector<CrashImage> crash_images(const sim::Machine& from,
@@ -102,7 +117,7 @@ class Explorer : EndChecks {
                                          const std::vector<uint64_t>& wanted) {
         std::vector<CrashImage> images;
         auto m = from.clone();
-        m->take_crash_images(kept_in(images), [&](uint64_t n) {
+        m->take_crash_images(kept_in(images), [&](uint64_t n, const sim::Machine&) {
             return std::binary_search(wanted.begin(), wanted.end(), n);
         });
         (void)run_engine_from_stage(*m, s_.txn, args);
@@ -135,8 +150,10 @@ class Explorer : EndChecks {
                                     std::to_string(written) + " metadata operations, " +
                                     (tear ? "contents torn (seed " + std::to_string(*tear) + ")"
                                           : std::string("unflushed contents dropped"));
-                if (files_kept) check_no_file_lost(*image, where, crash_call);
-                explore_image(*image, where, crash_call);
+                once_per_machine(*image, files_kept ? kImageKeepingFiles : kImage, [&] {
+                    if (files_kept) check_no_file_lost(*image, where, crash_call);
+                    explore_image(*image, where, crash_call);
+                });
             }
         }
     }
@@ -157,9 +174,26 @@ class Explorer : EndChecks {
         // tears of one crash point mostly recover alike); a second run
         // takes them when the guess missed.
         const bool guess_cuts = o_.snapshots && o_.recovery_crashes && !cut_as_it_goes;
-        if (cut_as_it_goes || guess_cuts)
-            recovered->take_crash_images(kept_in(cuts), [&](uint64_t n) {
-                return cut_as_it_goes || n == 1 || n == last_recovery_calls_;
+        std::unordered_set<sim::Fingerprint, sim::FingerprintHash> disks_this_run;
+        if (cut_as_it_goes)
+            recovered->take_crash_images(kept_in(cuts), [&](uint64_t n, const sim::Machine& now) {
+                // A cut whose disk is one already cut is not copied: it is
+                // the same machine after the power cut.
+                if (!o_.once_per_machine) return true;
+                const sim::Fingerprint disk = now.crash_fingerprint();
+                if (!o_.check_fingerprints &&
+                    (after_cut_.contains(disk) || disks_this_run.contains(disk))) {
+                    cuts.push_back(
+                        CrashImage{n, nullptr, std::string(now.state().current_call), disk});
+                    return false;
+                }
+                disks_this_run.insert(disk);
+                disk_ = disk;
+                return true;
+            });
+        else if (guess_cuts)
+            recovered->take_crash_images(kept_in(cuts), [&](uint64_t n, const sim::Machine&) {
+                return n == 1 || n == last_recovery_calls_;
             });
         EngineRun run = run_engine_from_stage(*recovered, s_.txn, recover_args(s_.txn));
         recovered->take_crash_images(nullptr);
@@ -177,7 +211,12 @@ class Explorer : EndChecks {
                 });
                 if (cuts.size() != js.size()) cuts = crash_images(image, recover_args(s_.txn), js);
             }
-            for (CrashImage& cut : cuts) recovery_cut(*cut.machine, cut.k, cut.call, where, call);
+            for (CrashImage& cut : cuts) {
+                if (cut.machine)
+                    recovery_cut(*cut.machine, cut.k, cut.call, where, call, cut.disk);
+                else
+                    recovery_cut_again(*cut.disk);
+            }
             return;
         }
         for (uint64_t j : js) {
@@ -191,18 +230,100 @@ class Explorer : EndChecks {
 
     // --recover frozen by a power cut at its j-th mutating call: the machine
     // restarts and the next --recover must finish the work.
+    // `disk`: the cut's crash fingerprint, when it was taken.
     void recovery_cut(sim::Machine& m, uint64_t j, const std::string& cut_call,
-                      const std::string& where, const std::string& call) {
+                      const std::string& where, const std::string& call,
+                      std::optional<sim::Fingerprint> disk = std::nullopt) {
         ++r_.recovery_cuts;
         m.crash();
         if (s_.reboot_after_crash) m.reboot();
         settle(m);
-        EngineRun again = run_engine_from_stage(m, s_.txn, recover_args(s_.txn));
-        settle(m);
-        check_end(m, again.exit_code, "recover",
-                  where + ", then --recover cut at its mutating call " + std::to_string(j) + " (" +
-                      cut_call + "), then --recover",
-                  call, true);
+        auto walk = [&] {
+            EngineRun again = run_engine_from_stage(m, s_.txn, recover_args(s_.txn));
+            settle(m);
+            check_end(m, again.exit_code, "recover",
+                      where + ", then --recover cut at its mutating call " + std::to_string(j) +
+                          " (" + cut_call + "), then --recover",
+                      call, true);
+        };
+        if (!o_.once_per_machine) return walk();
+        const sim::Fingerprint key = key_of(m, kRecoveryCut);
+        if (disk) {
+            auto [known, fresh] = after_cut_.emplace(*disk, key);
+            if (!fresh && known->second != key)
+                violation(where + ", then --recover cut at its mutating call " + std::to_string(j),
+                          cut_call, "two power cuts of one disk left different machines", &m);
+        }
+        once_per_machine(key, m, walk);
+    }
+
+    // A recovery cut whose disk is one already cut: it ends as that one did.
+    void recovery_cut_again(const sim::Fingerprint& disk) {
+        ++r_.recovery_cuts;
+        replay(walked_.at(after_cut_.at(disk)));
+    }
+
+    // ---- machines alike walked once
+    // What walking one machine added to the result.
+    struct Effect {
+        uint64_t states = 0, crash_images = 0, recovery_cuts = 0, violations = 0;
+        std::vector<std::pair<std::string, uint64_t>> outcomes;
+        size_t saved = 0;  // the saved machine's hash, when fingerprints are checked
+    };
+    Effect counts() const {
+        Effect e{r_.states, r_.crash_images, r_.recovery_cuts, r_.violation_count, {}, 0};
+        e.outcomes.assign(r_.outcomes.begin(), r_.outcomes.end());
+        return e;
+    }
+
+    // `walk` explores `m` (with `salt`, anything else it depends on); a
+    // machine with the same fingerprint and salt as one walked before ends
+    // as that one did, so its ends are counted again instead. The simulated
+    // machine is deterministic: the same state runs the same calls to the
+    // same end.
+    sim::Fingerprint key_of(const sim::Machine& m, uint64_t salt) const {
+        sim::Fingerprint key = m.fingerprint();
+        key.b ^= salt * 0x9E3779B97F4A7C15ull;
+        return key;
+    }
+    template <class Walk>
+    void once_per_machine(const sim::Machine& m, uint64_t salt, Walk&& walk) {
+        if (!o_.once_per_machine) return walk();
+        once_per_machine(key_of(m, salt), m, walk);
+    }
+    void replay(const Effect& e) {
+        r_.states += e.states;
+        r_.replayed += e.states;
+        r_.crash_images += e.crash_images;
+        r_.recovery_cuts += e.recovery_cuts;
+        r_.violation_count += e.violations;
+        for (const auto& [outcome, n] : e.outcomes) r_.outcomes[outcome] += n;
+    }
+    template <class Walk>
+    void once_per_machine(const sim::Fingerprint& key, const sim::Machine& m, Walk&& walk) {
+        if (!o_.once_per_machine) return walk();
+        if (auto it = walked_.find(key); it != walked_.end()) {
+            if (o_.check_fingerprints && it->second.saved != std::hash<std::string>{}(m.to_json()))
+                violation("a machine taken for one already walked", "",
+                          "two machines with one fingerprint differ", &m);
+            replay(it->second);
+            return;
+        }
+        const size_t saved = o_.check_fingerprints ? std::hash<std::string>{}(m.to_json()) : 0;
+        const Effect before = counts();
+        walk();
+        Effect e = counts();
+        e.states -= before.states;
+        e.crash_images -= before.crash_images;
+        e.recovery_cuts -= before.recovery_cuts;
+        e.violations -= before.violations;
+        e.saved = saved;
+        std::erase_if(e.outcomes, [&](auto& o) {
+            for (const auto& [outcome, n] : before.outcomes)
+                if (outcome == o.first) o.second -= n;
+            return o.second == 0;
+        });
+        walked_.emplace(key, std::move(e));
     }
 
     // Every file the machine held before the run is in the root or in the
@@ -237,7 +358,11 @@ class Explorer : EndChecks {
                     std::string where = "call " + std::to_string(i) + " of " +
                                         std::to_string(call_names_.size()) + " failed with " +
                                         std::to_string(error) + (once ? " once" : " from then on");
-                    check_end(*m, run.exit_code, s_.txn.command, where, name, false);
+                    // Its end and exit code decide the checks: a failed call's
+                    // state is a run's end, not a crash image.
+                    once_per_machine(*m, kRunEnd + static_cast<uint32_t>(run.exit_code), [&] {
+                        check_end(*m, run.exit_code, s_.txn.command, where, name, false);
+                    });
                 }
             }
         }
@@ -252,6 +377,10 @@ class Explorer : EndChecks {
     uint64_t last_recovery_calls_ = 0;  // how many mutating calls the last recovery made
     std::set<FileId> before_ids_;
     std::vector<std::string> call_names_;
+    std::unordered_map<sim::Fingerprint, Effect, sim::FingerprintHash> walked_;
+    // A recovery cut's crash fingerprint -> the key of the machine it left.
+    std::unordered_map<sim::Fingerprint, sim::Fingerprint, sim::FingerprintHash> after_cut_;
+    std::optional<sim::Fingerprint> disk_;  // of the image the sink gets next
 };
 
 }  // namespace

@@ -35,6 +35,13 @@ struct ExploreOptions {
     // and one recovery every cut of it); false: each re-run from the start up
     // to its crash point, as the machine's armed crash does.
     bool snapshots = true;
+    // A machine exactly like one already walked (the same fingerprint) ends
+    // as that one did: its ends are counted again, not walked again. false:
+    // every state walked.
+    bool once_per_machine = true;
+    // Each machine taken for one already walked is also saved and compared
+    // whole with it: a violation when they differ (tests; costly).
+    bool check_fingerprints = false;
     size_t violations_kept = 5;        // reported in full; the rest are counted
     size_t stop_after_violations = 0;  // the walk ends once this many are found (0: never)
 };
@@ -50,6 +57,7 @@ struct Violation {
 struct ExploreResult {
     std::string scenario;
     uint64_t states = 0;
+    uint64_t replayed = 0;       // of them, ends of a machine already walked, counted again
     uint64_t crash_images = 0;   // power cuts of the run, each then recovered
     uint64_t recovery_cuts = 0;  // power cuts of those recoveries
     uint64_t failed_calls = 0;   // runs with a call failed
@@ -58,6 +66,7 @@ struct ExploreResult {
     uint64_t crash_points_walked = 0;  // of clean_mutating_calls
     uint64_t failed_calls_walked = 0;  // of clean_boundary_calls, each with every error
     double seconds = 0;                // real time the walk took
+    double crash_seconds = 0;          // of it, the power cuts' (the rest: failed calls)
     std::string clean_outcome;
     std::map<std::string, uint64_t> outcomes;  // how each explored state ended
     uint64_t violation_count = 0;

@@ -31,7 +31,8 @@ void print_result(const std::string& title, const ExploreResult& r) {
     print_line(title + " (clean run: " + r.clean_outcome + ", " +
                std::to_string(r.clean_mutating_calls) + " mutating calls, " +
                std::to_string(r.clean_boundary_calls) + " platform calls)");
-    print_line("  " + std::to_string(r.states) + " states, " + std::to_string(r.violation_count) +
+    print_line("  " + std::to_string(r.states) + " states (" + std::to_string(r.replayed) +
+               " of them the machine of one already walked), " + std::to_string(r.violation_count) +
                " violations; crash points " + std::to_string(r.crash_points_walked) + " of " +
                std::to_string(r.clean_mutating_calls) + ", failed calls " +
                std::to_string(r.failed_calls_walked) + " of " +
@@ -109,6 +110,7 @@ ToolResult<int> verb_explore(const VerbArgs& args) {
                 return usage(std::string("--all walks every point: no ") + budget);
     ExploreOptions options;
     options.snapshots = !args.has("--rerun");
+    options.once_per_machine = !args.has("--every-state");
     if (const auto seed = args.option("--seed")) {
         auto n = number_arg(*seed, "--seed");
         if (!n) return std::unexpected(n.error());

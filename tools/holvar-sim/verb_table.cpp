@@ -110,7 +110,8 @@ std::span<const Verb> verb_table() {
          {1, {"--machine"}, {"--json"}, false},
          verb_explain},
         {"explore",
-         "MACHINE --root WINPATH --from DIR|DEMO --to DIR|DEMO [--all] [--rerun] [--seed N] "
+         "MACHINE --root WINPATH --from DIR|DEMO --to DIR|DEMO [--all] [--rerun] [--every-state] "
+         "[--seed N] "
          "[--crash-points N] [--cut-points N] [--recovery-crash-points N] [--fault-points N] "
          "[--stop-after N] [--retry] [--hands] [--neighbour]",
          "on a copy of the machine, install --from, then walk the upgrade to --to and the "
@@ -120,6 +121,8 @@ std::span<const Verb> verb_table() {
          "the promise (the budgets sample that many points with --seed, 0 or none: all, but a "
          "recovery is cut at 2 points unless told; --all: every point, every recovery cut too; "
          "--rerun: each crash image re-run from the start, not taken as one run goes; "
+         "--every-state: every state walked, even one whose machine is exactly that of one "
+         "already walked (whose ends it otherwise shares); "
          "--stop-after: end a walk after N violations); --retry: also the setup program "
          "running the command again from the same stage and a new one after each crash point "
          "and failed call; --hands: also a person's hands between each power cut and the "
@@ -128,7 +131,7 @@ std::span<const Verb> verb_table() {
          {1,
           {"--root", "--from", "--to", "--seed", "--crash-points", "--cut-points",
            "--recovery-crash-points", "--fault-points", "--stop-after"},
-          {"--all", "--rerun", "--retry", "--hands", "--neighbour"},
+          {"--all", "--rerun", "--every-state", "--retry", "--hands", "--neighbour"},
           false},
          verb_explore},
         {"soak",

@@ -53,10 +53,8 @@ void metadata_barrier(Machine::State& s) {
 }
 
 void flush_contents(Machine::State& s, NodeId id) {
-    auto live = s.live.nodes.find(id);
-    auto durable = s.durable.nodes.find(id);
-    if (live != s.live.nodes.end() && durable != s.durable.nodes.end())
-        durable->second.data = live->second.data;
+    const Node* live = s.live.nodes.find(id);
+    if (live && s.durable.nodes.contains(id)) s.durable.nodes.edit(id).data = live->data;
     s.dirty.erase(id);
 }
 
@@ -81,13 +79,13 @@ void close_raw_handle(Machine::State& s, uint64_t raw) {
     HandleObj h = std::move(it->second);
     s.handles.erase(it);
     if (h.type == HandleType::file) {
-        auto n = s.live.nodes.find(h.node);
-        if (n == s.live.nodes.end()) return;
-        if (n->second.open_handles > 0) --n->second.open_handles;
-        if (n->second.open_handles == 0 && n->second.delete_pending) {
+        Node* n = s.live.nodes.find_to_edit(h.node);
+        if (!n) return;
+        if (n->open_handles > 0) --n->open_handles;
+        if (n->open_handles == 0 && n->delete_pending) {
             // Delete-on-close: the name goes with the last handle.
-            Link l = *n->second.delete_pending;
-            n->second.delete_pending.reset();
+            Link l = *n->delete_pending;
+            n->delete_pending.reset();
             record_op(s, OpUnlink{l.parent, l.name});
         }
         collect_if_orphan(s, h.node);

@@ -58,14 +58,18 @@ void Machine::crash(const CrashCut& cut) {
     // Contents: as last flushed, or torn between that and the unflushed bytes.
     if (cut.tear_seed) {
         for (NodeId id : s.dirty) {
-            auto in_image = image.nodes.find(id);
-            auto live = s.live.nodes.find(id);
-            if (in_image == image.nodes.end() || live == s.live.nodes.end()) continue;
-            in_image->second.data =
-                torn(live->second.data, in_image->second.data, *cut.tear_seed, id);
+            const Node* in_image = image.nodes.find(id);
+            const Node* live = s.live.nodes.find(id);
+            if (!in_image || !live) continue;
+            image.nodes.edit(id).data = torn(live->data, in_image->data, *cut.tear_seed, id);
         }
     }
-    for (auto& [id, n] : image.nodes) {
+    // Live state only: only an object that has some is copied to clear it.
+    std::vector<NodeId> live_only;
+    for (const auto& [id, n] : image.nodes.all())
+        if (n->open_handles != 0 || n->delete_pending) live_only.push_back(id);
+    for (NodeId id : live_only) {
+        Node& n = image.nodes.edit(id);
         n.open_handles = 0;
         n.delete_pending.reset();
     }
@@ -98,16 +102,16 @@ void Machine::clear_faults() {
 void Machine::record_call_names(std::vector<std::string>* names) {
     state_->call_names = names;
 }
-void Machine::take_crash_images(CrashImageSink sink, std::function<bool(uint64_t n)> wanted) {
+void Machine::take_crash_images(CrashImageSink sink, CrashImageWanted wanted) {
     if (!sink) {
         state_->on_mutation.call = nullptr;
         return;
     }
     const uint64_t start = state_->mutating_calls;
-    state_->on_mutation.call = [sink = std::move(sink), wanted = std::move(wanted),
-                                start](const State& now) {
+    state_->on_mutation.call = [sink = std::move(sink), wanted = std::move(wanted), start,
+                                this](const State& now) {
         const uint64_t n = now.mutating_calls - start;
-        if (wanted && !wanted(n)) return;
+        if (wanted && !wanted(n, *this)) return;
         // What the armed crash leaves: fired and disarmed, the run frozen in
         // the call it struck in.
         std::unique_ptr<Machine> image(new Machine());

@@ -136,7 +136,7 @@ std::unique_ptr<Machine> Machine::fresh() {
           Folder{u"C:\\ProgramData", kProgramDataSddl}, Folder{u"C:\\Users", kUsersSddl}}) {
         Node n = owned(NodeKind::directory, system_sid());
         auto id = create_at(s, f.path, std::move(n));
-        if (id) apply_sddl(s.live.nodes.at(*id), f.sddl);
+        if (id) apply_sddl(s.live.nodes.edit(*id), f.sddl);
     }
     reg_create_key(s.registry, kSessionManagerKey);
     reg_create_key(s.registry, u"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
@@ -161,8 +161,8 @@ void Machine::add_volume(const VolumeSpec& spec) {
     apply_sddl(root, kRootSddl);
     NodeId root_id = s.next_node++;
     s.volumes[index].root = root_id;
-    s.live.nodes[root_id] = root;
-    s.durable.nodes[root_id] = root;
+    s.live.nodes.set(root_id, root);
+    s.durable.nodes.set(root_id, root);
     if (!spec.mount_folder.empty()) {
         // The folder a volume is mounted into is a mount-point reparse point
         // that leads to the volume's root.
@@ -195,7 +195,7 @@ Status Machine::write_file(const std::u16string& path, const std::vector<uint8_t
     if (t->node) {
         id = *t->node;
         if (s.live.nodes.at(id).kind != NodeKind::file) return win32_error(win32::access_denied);
-        s.live.nodes.at(id).owner = owner;
+        s.live.nodes.edit(id).owner = owner;
     } else {
         Node n = owned(NodeKind::file, owner);
         n.attributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -203,9 +203,9 @@ Status Machine::write_file(const std::u16string& path, const std::vector<uint8_t
         if (!created) return std::unexpected(created.error());
         id = *created;
     }
-    s.live.nodes.at(id).data = bytes;
+    s.live.nodes.edit(id).data = bytes;
     settle(s);
-    s.durable.nodes.at(id).owner = owner;
+    s.durable.nodes.edit(id).owner = owner;
     flush_contents(s, id);
     return {};
 }
@@ -258,8 +258,8 @@ Status Machine::set_owner(const std::u16string& path, const Sid& owner) {
     if (!t) return std::unexpected(t.error());
     if (!t->node) return win32_error(win32::file_not_found);
     settle(s);
-    s.live.nodes.at(*t->node).owner = owner;
-    s.durable.nodes.at(*t->node).owner = owner;
+    s.live.nodes.edit(*t->node).owner = owner;
+    s.durable.nodes.edit(*t->node).owner = owner;
     return {};
 }
 
@@ -278,7 +278,7 @@ Status Machine::set_dacl(const std::u16string& path, const Acl& dacl, bool prote
     if (!t->node) return win32_error(win32::file_not_found);
     settle(s);
     for (Namespace* ns : {&s.live, &s.durable}) {
-        Node& n = ns->nodes.at(*t->node);
+        Node& n = ns->nodes.edit(*t->node);
         n.dacl = dacl;
         n.dacl_protected = protect;
     }

@@ -98,6 +98,16 @@ struct StallRule {
     bool once = true;
 };
 
+// A 128-bit hash of a machine's whole state (see Machine::fingerprint).
+struct Fingerprint {
+    uint64_t a = 0;
+    uint64_t b = 0;
+    friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
+};
+struct FingerprintHash {
+    size_t operator()(const Fingerprint& f) const { return static_cast<size_t>(f.a ^ (f.b << 1)); }
+};
+
 class Machine {
   public:
     // A fresh machine: C: on NTFS (serial 0x1234abcd5678ef90), C:\Windows,
@@ -114,6 +124,16 @@ class Machine {
     // counters included: an explorer builds a scenario once and walks every
     // crash point from copies of it.
     std::unique_ptr<Machine> clone() const;
+    // A hash of everything that decides what the machine does next: the
+    // saved state and the live state (handles, connections, the crash
+    // model's unwritten metadata and contents, faults and stalls armed), but
+    // not the call counters. Two machines with one fingerprint run any
+    // program alike, so an explorer walks what follows from one of them once.
+    Fingerprint fingerprint() const;
+    // The fingerprint of everything crash() (all metadata kept, unflushed
+    // contents dropped) keeps, without taking the image: two machines with
+    // one crash fingerprint leave the same machine after that power cut.
+    Fingerprint crash_fingerprint() const;
 
     ~Machine();
     Machine(const Machine&) = delete;
@@ -182,9 +202,12 @@ class Machine {
     // arm_crash_after(n) would have left it once its crash was caught (frozen,
     // for crash(cut) to cut) and the name of the call it struck in. The run
     // goes on unchanged. No sink: stop. The sink must not act on this machine.
+    // `wanted` sees the machine as it is at that call, before any copy is
+    // made (to skip an image like one already taken).
     using CrashImageSink =
         std::function<void(uint64_t n, std::unique_ptr<Machine> image, std::string_view call)>;
-    void take_crash_images(CrashImageSink sink, std::function<bool(uint64_t n)> wanted = {});
+    using CrashImageWanted = std::function<bool(uint64_t n, const Machine& now)>;
+    void take_crash_images(CrashImageSink sink, CrashImageWanted wanted = {});
     // Calls that block for a while (a slow identity check, a hung driver).
     // Clock::run_bounded(task, limit) of a process runs the task at once, on
     // the caller's thread; the virtual time the task spends (its stalls, waits

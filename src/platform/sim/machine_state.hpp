@@ -39,8 +39,8 @@ class Bytes {
   public:
     Bytes() = default;
     Bytes(std::vector<uint8_t> bytes)  // NOLINT: contents are assigned as vectors
-        : p_(bytes.empty() ? nullptr : std::make_shared<std::vector<uint8_t>>(std::move(bytes))) {}
-    const std::vector<uint8_t>& get() const { return p_ ? *p_ : empty_bytes(); }
+        : p_(bytes.empty() ? nullptr : std::make_shared<Block>(std::move(bytes))) {}
+    const std::vector<uint8_t>& get() const { return p_ ? p_->bytes : empty_bytes(); }
     operator const std::vector<uint8_t>&() const { return get(); }  // NOLINT
     size_t size() const { return get().size(); }
     bool empty() const { return get().empty(); }
@@ -51,19 +51,29 @@ class Bytes {
     // The bytes to change, copied first when another copy shares them.
     std::vector<uint8_t>& edit() {
         if (!p_)
-            p_ = std::make_shared<std::vector<uint8_t>>();
+            p_ = std::make_shared<Block>(std::vector<uint8_t>{});
         else if (p_.use_count() > 1)
-            p_ = std::make_shared<std::vector<uint8_t>>(*p_);
-        return *p_;
+            p_ = std::make_shared<Block>(p_->bytes);
+        p_->hashed = false;
+        return p_->bytes;
     }
+    // A hash of the contents, kept with the shared bytes so that copies of a
+    // machine hash each file's contents once until one of them writes.
+    Fingerprint hash() const;
     friend bool operator==(const Bytes& a, const Bytes& b) { return a.get() == b.get(); }
 
   private:
+    struct Block {
+        explicit Block(std::vector<uint8_t> b) : bytes(std::move(b)) {}
+        std::vector<uint8_t> bytes;
+        mutable bool hashed = false;
+        mutable Fingerprint hash;
+    };
     static const std::vector<uint8_t>& empty_bytes() {
         static const std::vector<uint8_t> none;
         return none;
     }
-    std::shared_ptr<std::vector<uint8_t>> p_;
+    std::shared_ptr<Block> p_;
 };
 
 // One object of a file system. Directories map their children by folded name.
@@ -86,10 +96,52 @@ struct Node {
     // Live state only (never part of a durable image).
     uint32_t open_handles = 0;
     std::optional<Link> delete_pending;  // classic delete-on-close: the name to remove
+    // The fingerprint's hash of this object, kept until it is changed
+    // (NodeTable::edit), so a machine's unchanged objects are hashed once.
+    mutable bool hashed = false;
+    mutable Fingerprint hash;
+};
+
+// The objects of a file system by id. Each object is shared with the copies
+// of the machine (clones, crash images, the durable image) until one of them
+// changes it: copying a machine copies pointers, and only what a run changes
+// is copied again. Readers use at() and find(); a writer asks for its own
+// copy with edit().
+class NodeTable {
+  public:
+    using Map = std::unordered_map<NodeId, std::shared_ptr<Node>>;
+    const Node& at(NodeId id) const { return *map_.at(id); }
+    const Node* find(NodeId id) const {
+        auto it = map_.find(id);
+        return it == map_.end() ? nullptr : it->second.get();
+    }
+    bool contains(NodeId id) const { return map_.contains(id); }
+    size_t size() const { return map_.size(); }
+    // The object to change, copied first when another copy shares it.
+    Node& edit(NodeId id) { return own(map_.at(id)); }
+    Node* find_to_edit(NodeId id) {
+        auto it = map_.find(id);
+        return it == map_.end() ? nullptr : &own(it->second);
+    }
+    void set(NodeId id, Node n) {
+        n.hashed = false;
+        map_[id] = std::make_shared<Node>(std::move(n));
+    }
+    void erase(NodeId id) { map_.erase(id); }
+    // Every object, to read: pairs of id and pointer.
+    const Map& all() const { return map_; }
+
+  private:
+    static Node& own(std::shared_ptr<Node>& p) {
+        if (p.use_count() > 1) p = std::make_shared<Node>(*p);
+        p->hashed = false;
+        return *p;
+    }
+    Map map_;
 };
 
 struct Namespace {
-    std::unordered_map<NodeId, Node> nodes;
+    NodeTable nodes;
 };
 
 struct Volume {

@@ -8,19 +8,20 @@ namespace holvar::sim {
 namespace {
 
 void add_link(Namespace& ns, NodeId parent, const std::u16string& name, NodeId id) {
-    ns.nodes.at(parent).children[fold_name(name)] = id;
-    ns.nodes.at(id).links.push_back(Link{parent, name});
+    ns.nodes.edit(parent).children[fold_name(name)] = id;
+    ns.nodes.edit(id).links.push_back(Link{parent, name});
 }
 
 // Removes one name; returns the object it named.
 std::optional<NodeId> remove_link(Namespace& ns, NodeId parent, std::u16string_view name) {
-    auto pit = ns.nodes.find(parent);
-    if (pit == ns.nodes.end()) return std::nullopt;
-    auto cit = pit->second.children.find(fold_name(name));
-    if (cit == pit->second.children.end()) return std::nullopt;
-    NodeId id = cit->second;
-    pit->second.children.erase(cit);
-    auto& links = ns.nodes.at(id).links;
+    const Node* seen = ns.nodes.find(parent);
+    if (!seen) return std::nullopt;
+    auto found = seen->children.find(fold_name(name));
+    if (found == seen->children.end()) return std::nullopt;
+    NodeId id = found->second;
+    Node& dir = ns.nodes.edit(parent);
+    dir.children.erase(dir.children.find(fold_name(name)));
+    auto& links = ns.nodes.edit(id).links;
     auto it = std::find_if(links.begin(), links.end(), [&](const Link& l) {
         return l.parent == parent && names_equal(l.name, name);
     });
@@ -30,15 +31,15 @@ std::optional<NodeId> remove_link(Namespace& ns, NodeId parent, std::u16string_v
 
 void erase_if_orphan(Namespace& ns, std::optional<NodeId> id, bool erase_orphans) {
     if (!erase_orphans || !id) return;
-    auto it = ns.nodes.find(*id);
-    if (it != ns.nodes.end() && it->second.links.empty()) ns.nodes.erase(it);
+    const Node* n = ns.nodes.find(*id);
+    if (n && n->links.empty()) ns.nodes.erase(*id);
 }
 
 }  // namespace
 
 void apply_op(Namespace& ns, const MetaOp& op, bool erase_orphans) {
     if (const auto* c = std::get_if<OpCreate>(&op)) {
-        ns.nodes[c->id] = c->node;
+        ns.nodes.set(c->id, c->node);
         add_link(ns, c->parent, c->name, c->id);
     } else if (const auto* l = std::get_if<OpLink>(&op)) {
         add_link(ns, l->parent, l->name, l->id);
@@ -60,20 +61,19 @@ void record_op(Machine::State& s, MetaOp op) {
 }
 
 void collect_if_orphan(Machine::State& s, NodeId id) {
-    auto it = s.live.nodes.find(id);
-    if (it == s.live.nodes.end()) return;
-    if (it->second.links.empty() && it->second.open_handles == 0 &&
-        s.volumes.at(it->second.volume).root != id) {
+    const Node* n = s.live.nodes.find(id);
+    if (!n) return;
+    if (n->links.empty() && n->open_handles == 0 && s.volumes.at(n->volume).root != id) {
         s.dirty.erase(id);
-        s.live.nodes.erase(it);
+        s.live.nodes.erase(id);
     }
 }
 
 std::optional<NodeId> child_of(const Namespace& ns, NodeId dir, std::u16string_view name) {
-    auto it = ns.nodes.find(dir);
-    if (it == ns.nodes.end()) return std::nullopt;
-    auto c = it->second.children.find(fold_name(name));
-    if (c == it->second.children.end()) return std::nullopt;
+    const Node* d = ns.nodes.find(dir);
+    if (!d) return std::nullopt;
+    auto c = d->children.find(fold_name(name));
+    if (c == d->children.end()) return std::nullopt;
     return c->second;
 }
 

@@ -216,7 +216,7 @@ std::string Machine::to_json() const {
     j["volumes"] = vols;
     // Nodes in id order, so the same machine always saves to the same bytes.
     std::vector<NodeId> ids;
-    for (const auto& [id, n] : s.live.nodes) ids.push_back(id);
+    for (const auto& [id, n] : s.live.nodes.all()) ids.push_back(id);
     std::sort(ids.begin(), ids.end());
     json nodes = json::array();
     for (NodeId id : ids) nodes.push_back(node_json(id, s.live.nodes.at(id)));
@@ -299,29 +299,29 @@ Result<std::unique_ptr<Machine>> Machine::from_json(const std::string& text) {
         }
         for (const auto& jn : j.at("nodes")) {
             NodeId id = jn.at("id").get<NodeId>();
-            require(id != 0 && id < s.next_node && !s.live.nodes.count(id));
-            s.live.nodes.emplace(id, json_node(jn));
+            require(id != 0 && id < s.next_node && !s.live.nodes.contains(id));
+            s.live.nodes.set(id, json_node(jn));
         }
         // Directory entries come from the names; every name must lead to a
         // directory of the same volume, and every volume root must exist.
         for (const Volume& v : s.volumes) {
-            auto root = s.live.nodes.find(v.root);
-            require(root != s.live.nodes.end() && root->second.kind == NodeKind::directory &&
-                    root->second.links.empty());
+            const Node* root = s.live.nodes.find(v.root);
+            require(root && root->kind == NodeKind::directory && root->links.empty());
         }
-        for (auto& [id, n] : s.live.nodes) {
+        for (const auto& [id, node] : s.live.nodes.all()) {
+            const Node& n = *node;
             require(n.volume < s.volumes.size());
             require(!n.mounts || *n.mounts < s.volumes.size());
             for (const Link& l : n.links) {
-                auto p = s.live.nodes.find(l.parent);
-                require(p != s.live.nodes.end() && p->second.kind == NodeKind::directory &&
-                        p->second.volume == n.volume && is_valid_name(l.name));
-                require(p->second.children.emplace(fold_name(l.name), id).second);
+                Node* p = s.live.nodes.find_to_edit(l.parent);
+                require(p && p->kind == NodeKind::directory && p->volume == n.volume &&
+                        is_valid_name(l.name));
+                require(p->children.emplace(fold_name(l.name), id).second);
             }
             require(n.kind == NodeKind::file || n.links.size() <= 1);
         }
         // Every name leads up to a volume root: no directory is its own ancestor.
-        for (const auto& [id, n] : s.live.nodes) {
+        for (const auto& [id, n] : s.live.nodes.all()) {
             NodeId at = id;
             size_t steps = 0;
             while (!s.live.nodes.at(at).links.empty()) {
@@ -341,10 +341,9 @@ Result<std::unique_ptr<Machine>> Machine::from_json(const std::string& text) {
             p.exit_code = jp.at("exit_code").get<uint32_t>();
             p.image_node = jp.at("image_node").get<NodeId>();
             if (p.image_node != 0) {
-                auto image = s.live.nodes.find(p.image_node);
-                require(p.alive && image != s.live.nodes.end() &&
-                        image->second.kind == NodeKind::file);
-                ++image->second.open_handles;
+                Node* image = s.live.nodes.find_to_edit(p.image_node);
+                require(p.alive && image && image->kind == NodeKind::file);
+                ++image->open_handles;
             }
             s.processes[jp.at("pid").get<uint32_t>()] = std::move(p);
         }
@@ -377,9 +376,9 @@ Result<std::unique_ptr<Machine>> Machine::from_json(const std::string& text) {
             auto proc = s.processes.find(h.pid);
             require(proc != s.processes.end() && proc->second.alive);
             if (h.type == HandleType::file) {
-                auto n = s.live.nodes.find(h.node);
-                require(n != s.live.nodes.end());
-                ++n->second.open_handles;
+                Node* n = s.live.nodes.find_to_edit(h.node);
+                require(n);
+                ++n->open_handles;
             } else if (h.type == HandleType::mutex) {
                 auto mx = s.mutexes.find(h.mutex);
                 require(mx != s.mutexes.end());
@@ -390,8 +389,8 @@ Result<std::unique_ptr<Machine>> Machine::from_json(const std::string& text) {
             require(s.handles.emplace(raw, std::move(h)).second);
         }
         for (const auto& [name, mx] : s.mutexes) require(mx.handles > 0);
-        for (const auto& [id, n] : s.live.nodes)
-            require(!n.links.empty() || n.open_handles > 0 || s.volumes.at(n.volume).root == id);
+        for (const auto& [id, n] : s.live.nodes.all())
+            require(!n->links.empty() || n->open_handles > 0 || s.volumes.at(n->volume).root == id);
         for (const auto& jk : j.at("registry")) {
             RegKey k;
             k.path = u16(jk.at("path"));

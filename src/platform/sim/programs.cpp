@@ -154,7 +154,7 @@ void hold_file(Machine::State& s, uint32_t pid, const std::u16string& path, uint
     h.access = access;
     h.share = share;
     h.opened_as = Link{t->parent, t->name};
-    ++s.live.nodes.at(*t->node).open_handles;
+    ++s.live.nodes.edit(*t->node).open_handles;
     uint64_t raw = s.next_handle;
     s.next_handle += 4;
     s.handles.emplace(raw, std::move(h));

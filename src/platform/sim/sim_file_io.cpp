@@ -83,7 +83,7 @@ Result<uint32_t> sim_write_file(Caller& c, const Handle& h, std::span<const uint
     HandleObj& ho = **obj;
     if (!(ho.access & (FILE_WRITE_DATA | FILE_APPEND_DATA)))
         return win32_error(win32::access_denied);
-    Node& n = c.s.live.nodes.at(ho.node);
+    Node& n = c.s.live.nodes.edit(ho.node);
     if (n.kind != NodeKind::file) return win32_error(kInvalidFunction);
     uint64_t at = (ho.access & FILE_WRITE_DATA) ? ho.position : n.data.size();
     std::vector<uint8_t>& data = n.data.edit();

@@ -48,8 +48,7 @@ bool share_conflict(const Machine::State& s, NodeId node, uint32_t access, uint3
     if ((access & kShared) == 0) return false;
     // Nothing holds the object (no handle, no running image): nothing to
     // meet, and no need to look through every handle of the machine.
-    if (auto n = s.live.nodes.find(node); n != s.live.nodes.end() && n->second.open_handles == 0)
-        return false;
+    if (const Node* n = s.live.nodes.find(node); n && n->open_handles == 0) return false;
     // A running image: read and executed, shared for reading and deletion.
     if ((access & kWriteish) || !(share & FILE_SHARE_READ)) {
         for (const auto& [pid, p] : s.processes)
@@ -74,8 +73,7 @@ bool is_running_image(const Machine::State& s, NodeId node) {
 }
 
 bool all_handles_share_delete(const Machine::State& s, NodeId node) {
-    if (auto n = s.live.nodes.find(node); n != s.live.nodes.end() && n->second.open_handles == 0)
-        return true;
+    if (const Node* n = s.live.nodes.find(node); n && n->open_handles == 0) return true;
     if (is_running_image(s, node)) return false;  // a mapped image cannot be replaced
     for (const auto& [raw, h] : s.handles)
         if (h.type == HandleType::file && h.node == node && (h.access & kShared) &&
@@ -160,7 +158,7 @@ Result<Handle> sim_create_file(Caller& c, const std::u16string& path, uint32_t a
     NodeId id = 0;
     if (t->node) {
         id = *t->node;
-        Node& n = s.live.nodes.at(id);
+        Node& n = s.live.nodes.edit(id);
         if (disposition == CREATE_NEW) return win32_error(win32::file_exists);
         if (is_directory_like(n)) {
             // A directory (or a link to one, opened as itself) needs backup semantics.
@@ -206,7 +204,7 @@ Result<Handle> sim_create_file(Caller& c, const std::u16string& path, uint32_t a
     h.share = share;
     h.flags = flags;
     h.opened_as = Link{t->parent, t->name};
-    ++s.live.nodes.at(id).open_handles;
+    ++s.live.nodes.edit(id).open_handles;
     Handle handle = make_handle(c, std::move(h));
     if (changed) mutated(s);
     return handle;

@@ -94,7 +94,7 @@ Result<uint32_t> start_process(Machine::State& s, const StartSpec& spec) {
     if (image && image->kind == Target::Kind::object && image->node &&
         s.live.nodes.at(*image->node).kind == NodeKind::file) {
         proc.image_node = *image->node;
-        ++s.live.nodes.at(proc.image_node).open_handles;
+        ++s.live.nodes.edit(proc.image_node).open_handles;
     }
     s.processes[pid] = std::move(proc);
     ProcessDetails d;
@@ -145,7 +145,7 @@ void end_process(Machine::State& s, uint32_t pid, uint32_t exit_code) {
         if (h.pid == pid) raws.push_back(raw);
     for (uint64_t raw : raws) close_raw_handle(s, raw);
     if (NodeId mapped = std::exchange(it->second.image_node, 0); mapped != 0) {
-        --s.live.nodes.at(mapped).open_handles;
+        --s.live.nodes.edit(mapped).open_handles;
         collect_if_orphan(s, mapped);
     }
 }

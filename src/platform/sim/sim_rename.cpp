@@ -134,7 +134,7 @@ Status sim_set_disposition_info_ex(Caller& c, const Handle& h, uint32_t flags) {
     HandleObj* obj = find_handle(c, h);
     if (obj == nullptr || obj->type != HandleType::file) return win32_error(win32::invalid_handle);
     if (!(obj->access & DELETE)) return win32_error(win32::access_denied);
-    Node& n = s.live.nodes.at(obj->node);
+    Node& n = s.live.nodes.edit(obj->node);
     bool posix = flags & FILE_DISPOSITION_FLAG_POSIX_SEMANTICS;
     if (posix && !is_posix_volume(s, n.volume)) return win32_error(win32::invalid_parameter);
     if (!(flags & FILE_DISPOSITION_FLAG_DELETE)) {

@@ -12,7 +12,7 @@
 namespace holvar::sim {
 
 class SimRestartManager final : public platform::RestartManager {
-public:
+  public:
     SimRestartManager(Machine& machine, uint32_t pid, platform::HandleCloser& closer)
         : machine_(machine), pid_(pid), closer_(closer) {}
 
@@ -22,7 +22,7 @@ public:
     platform::RmList rm_get_list(uint32_t session, uint32_t capacity) override;
     platform::Status rm_end_session(uint32_t session) override;
 
-private:
+  private:
     // Counts the call and answers an injected fault, or a call from a process
     // that has ended.
     std::optional<platform::Error> enter(std::string_view name) {
