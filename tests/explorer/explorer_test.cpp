@@ -263,7 +263,7 @@ TEST_P(Ways, EveryWayOfWalkingEndsTheSameStatesTheSameWays) {
     }
     EXPECT_EQ(rerun.violation_count, 0u) << first_violations(rerun);
     EXPECT_GT(once.replayed, 0u) << "no two machines were alike";
-    std::cout << summary(once) << "\n";
+    std::cout << "machines alike walked once, " << summary(once) << "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Ways, ::testing::ValuesIn(kWaysRows),

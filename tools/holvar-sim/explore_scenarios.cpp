@@ -70,12 +70,20 @@ void grant_users(sim::Machine& m, const std::u16string& path) {
 }
 
 // The service's own items with what a running service writes into them.
-void fill_generated_items(sim::Machine& m, const std::u16string& root) {
+// The service's own folders with a file each, as the running service makes
+// them: false when the machine would not take them.
+bool fill_generated_items(sim::Machine& m, const std::u16string& root) {
+    for (const auto* dir : {u"service-logs", u".holvar-service-v3"})
+        if (!m.exists(platform::join_path(root, dir)) &&
+            !m.make_directory(platform::join_path(root, dir), sim::system_sid()))
+            return false;
     for (const auto* rel : {u"service-logs\\service-1.log", u".holvar-service-v3\\state.json"}) {
         const std::string text = "written by the service";
-        (void)m.write_file(platform::join_path(root, rel), {text.begin(), text.end()},
-                           sim::system_sid());
+        if (!m.write_file(platform::join_path(root, rel), {text.begin(), text.end()},
+                          sim::system_sid()))
+            return false;
     }
+    return true;
 }
 
 // An administrator disabled the service and restarted the machine: the
@@ -225,7 +233,8 @@ ToolResult<Scenario> builtin_scenario(std::string_view name) {
     }
     if (name == "upgrade_with_generated_items") {
         auto s = upgrade_scenario(std::string(name), *fresh, root, demo("v1"), demo("v2"));
-        if (s) fill_generated_items(*s->base, root);
+        if (s && !fill_generated_items(*s->base, root))
+            return refused("the service's own folders could not be made");
         return s;
     }
     if (name == "upgrade_with_a_service_image_users_may_change")
