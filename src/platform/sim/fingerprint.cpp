@@ -35,6 +35,8 @@ void add(Hasher& h, const std::vector<uint8_t>& v);
 void add(Hasher& h, const Bytes& b);
 template <class T>
 void add(Hasher& h, const std::optional<T>& v);
+template <class K, class V>
+void add(Hasher& h, const std::pair<K, V>& e);
 template <class T>
 void add(Hasher& h, const std::vector<T>& v);
 template <class T>
@@ -146,45 +148,50 @@ void add(Hasher& h, const std::optional<T>& v) {
     h(v.has_value());
     if (v) h(*v);
 }
+template <class K, class V>
+void add(Hasher& h, const std::pair<K, V>& e) {
+    h(e.first, e.second);
+}
+// Ordered containers: their size, then each entry in order.
+template <class C>
+void add_in_order(Hasher& h, const C& c) {
+    h(c.size());
+    for (const auto& e : c) h(e);
+}
 template <class T>
 void add(Hasher& h, const std::vector<T>& v) {
-    h(v.size());
-    for (const T& e : v) h(e);
+    add_in_order(h, v);
 }
 template <class T>
 void add(Hasher& h, const std::deque<T>& v) {
-    h(v.size());
-    for (const T& e : v) h(e);
+    add_in_order(h, v);
 }
 template <class T>
 void add(Hasher& h, const std::set<T>& v) {
-    h(v.size());
-    for (const T& e : v) h(e);
+    add_in_order(h, v);
 }
 template <class K, class V>
 void add(Hasher& h, const std::map<K, V>& m) {
-    h(m.size());
-    for (const auto& [k, v] : m) h(k, v);
+    add_in_order(h, m);
+}
+// Unordered containers: their size and the sum of their entries' own hashes.
+template <class C>
+void add_any_order(Hasher& h, const C& c) {
+    Sum sum;
+    for (const auto& e : c) {
+        Hasher one;
+        one(e);
+        sum.add(one.done());
+    }
+    h(c.size(), sum.f);
 }
 template <class K, class V>
 void add(Hasher& h, const std::unordered_map<K, V>& m) {
-    Sum sum;
-    for (const auto& [k, v] : m) {
-        Hasher e;
-        e(k, v);
-        sum.add(e.done());
-    }
-    h(m.size(), sum.f);
+    add_any_order(h, m);
 }
 template <class T>
 void add(Hasher& h, const std::unordered_set<T>& s) {
-    Sum sum;
-    for (const T& v : s) {
-        Hasher e;
-        e(v);
-        sum.add(e.done());
-    }
-    h(s.size(), sum.f);
+    add_any_order(h, s);
 }
 
 void add(Hasher& h, const platform::Sid& s) {
@@ -298,6 +305,13 @@ void add(Hasher& h, const StallRule& s) {
     h(s.call_name, s.duration.count(), s.once);
 }
 
+// What a run would meet besides the state: a turn or hook of another
+// program, the faults (by call number) and stalls armed.
+void add_armed(Hasher& h, const Machine::State& s) {
+    h(static_cast<bool>(s.turn), s.turn_at, static_cast<bool>(s.scm.on_call), s.faults, s.stalls);
+    if (!s.faults.empty()) h(s.boundary_calls);
+}
+
 }  // namespace
 
 Fingerprint Bytes::hash() const {
@@ -317,11 +331,9 @@ Fingerprint Machine::fingerprint() const {
     h(s.clock.count(), s.volumes, s.live.nodes, s.durable.nodes, s.log, s.dirty, s.next_node,
       s.handles, s.next_handle, s.processes, s.next_pid, s.mutexes, s.process_model,
       s.registry.keys, s.registry.filters, s.registry.handles, s.scm.services, s.scm.handles);
-    // What a run would meet besides the state: an armed crash (counted from
-    // the calls made), a turn or hook, the faults and stalls armed.
-    h(s.crash_at, s.crash_at ? s.mutating_calls : 0, s.frozen, static_cast<bool>(s.turn), s.turn_at,
-      static_cast<bool>(s.on_mutation), static_cast<bool>(s.scm.on_call), s.faults, s.stalls);
-    if (!s.faults.empty()) h(s.boundary_calls);
+    // An armed crash counts from the calls made.
+    h(s.crash_at, s.crash_at ? s.mutating_calls : 0, s.frozen, static_cast<bool>(s.on_mutation));
+    add_armed(h, s);
     return h.done();
 }
 
@@ -335,12 +347,11 @@ Fingerprint Machine::crash_fingerprint() const {
     // mutexes, other processes and the process model all go.
     h(s.clock.count(), s.volumes, s.durable.nodes, s.log, s.next_node, s.next_handle, s.next_pid,
       s.registry.keys, s.registry.filters, s.registry.handles, s.scm.services, s.scm.handles);
-    if (auto system = s.processes.find(4); system != s.processes.end()) {
+    if (auto system = s.processes.find(kSystemPid); system != s.processes.end()) {
         const Process& p = system->second;
         h(p.image, p.token, p.current_directory, p.alive, p.exit_code);
     }
-    h(static_cast<bool>(s.turn), s.turn_at, static_cast<bool>(s.scm.on_call), s.faults, s.stalls);
-    if (!s.faults.empty()) h(s.boundary_calls);
+    add_armed(h, s);
     return h.done();
 }
 
