@@ -12,7 +12,7 @@ set -euo pipefail
 
 profile="${1:-ci}"
 demo_packages=(cmake ninja-build g++ ccache nlohmann-json3-dev)
-tests_packages=(libgtest-dev libgmock-dev googletest libbenchmark-dev python3-minimal python3-jsonschema)
+tests_packages=(libgtest-dev libgmock-dev googletest libbenchmark-dev libtcmalloc-minimal4 python3-minimal python3-jsonschema)
 ci_packages=(
     g++-mingw-w64-x86-64-posix
     clang-16 libc++-16-dev libc++abi-16-dev libclang-rt-16-dev

@@ -243,7 +243,27 @@ bool path_lies_under(std::u16string_view path, std::u16string_view ancestor) {
     return lies_under_with(a.parts, b.parts, ascii_iequal);
 }
 
+namespace {
+
+// A path and itself are equal, unless it is a verbatim path naming "." or
+// "..", which no call resolves and which equals nothing.
+bool equal_to_itself(std::u16string_view p) {
+    if (!starts_with_verbatim(p)) return true;
+    size_t start = 4;
+    for (size_t i = 4; i <= p.size(); ++i) {
+        if (i < p.size() && p[i] != u'\\') continue;
+        const std::u16string_view c = p.substr(start, i - start);
+        if (c == u"." || c == u"..") return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool paths_equal(std::u16string_view a, std::u16string_view b) {
+    // The engine mostly compares a path with the very text it opened.
+    if (a == b) return equal_to_itself(a);
     ComparablePath pa = comparable_path(a), pb = comparable_path(b);
     if (!pa.comparable || !pb.comparable) return false;
     return pa.parts.components.size() == pb.parts.components.size() &&

@@ -17,7 +17,7 @@ uint64_t root_read_back_call() {
     InstallMachine m;
     m.stage(kTx1, runtime_v1());
     std::vector<std::string> names;
-    const uint64_t first = m.machine->boundary_calls();
+    const uint64_t first = m.machine->failable_calls();
     m.machine->record_call_names(&names);
     EXPECT_EQ(m.run(kTx1), 0);
     m.machine->record_call_names(nullptr);

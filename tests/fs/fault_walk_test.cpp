@@ -128,9 +128,9 @@ TEST(FaultWalk, EveryCallOfEveryPrimitiveFailsCleanly) {
             SimHost clean;
             sc.set_up(clean);
             size_t handles = clean.engine_handles();
-            uint64_t before = clean.machine().boundary_calls();
+            uint64_t before = clean.machine().failable_calls();
             platform::Status result = sc.run(clean);
-            calls = clean.machine().boundary_calls() - before;
+            calls = clean.machine().failable_calls() - before;
             sc.check(clean, result.has_value());
             EXPECT_EQ(clean.engine_handles(), handles);
         }
@@ -140,7 +140,7 @@ TEST(FaultWalk, EveryCallOfEveryPrimitiveFailsCleanly) {
             SimHost host;
             sc.set_up(host);
             size_t handles = host.engine_handles();
-            host.machine().add_fault({.call_index = host.machine().boundary_calls() + k,
+            host.machine().add_fault({.call_index = host.machine().failable_calls() + k,
                                       .call_name = "",
                                       .win32 = kInjected,
                                       .once = true});

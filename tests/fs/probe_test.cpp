@@ -109,7 +109,7 @@ TEST_F(ProbeTest, ResolveRelativeStopsAtTheFirstNonDirectory) {
     // The probe of the junction takes an open and two queries. Every boundary
     // call after those fails, so a walk that went on behind the junction
     // would return an error instead of absent.
-    uint64_t before = machine().boundary_calls();
+    uint64_t before = machine().failable_calls();
     for (uint64_t k = before + 4; k < before + 16; ++k)
         machine().add_fault({.call_index = k, .call_name = "", .win32 = 5, .once = true});
     auto probe = resolve_relative(os(), uR"(C:\Work\root)", uR"(link\a\b\c)");

@@ -40,6 +40,9 @@ TEST(PathComparison, EqualityTable) {
         // ...but never in a verbatim path, which Windows does not normalise.
         {uR"(\\?\C:\Holvar\..\Holvar)", uR"(C:\Holvar)", false},
         {uR"(\\?\C:\Holvar\.)", uR"(\\?\C:\Holvar\.)", false},
+        {uR"(\\?\C:\Holvar\..\x)", uR"(\\?\C:\Holvar\..\x)", false},
+        {uR"(\\?\C:\Holvar\x)", uR"(\\?\C:\Holvar\x)", true},
+        {uR"(C:\Holvar\..\x)", uR"(C:\Holvar\..\x)", true},
         // Different places.
         {uR"(C:\Holvar2)", uR"(C:\Holvar)", false},
         {uR"(C:\Holvar\x)", uR"(C:\Holvar)", false},

@@ -56,9 +56,9 @@ TEST(ScmFaultWalk, EveryFailedCallClosesEveryHandle) {
                 host.install_running();
             else
                 host.install();
-            uint64_t before = host.machine->boundary_calls();
+            uint64_t before = host.machine->failable_calls();
             ASSERT_TRUE(c.run(host.os())) << c.what;
-            clean_calls = host.machine->boundary_calls() - before;
+            clean_calls = host.machine->failable_calls() - before;
         }
         ASSERT_GT(clean_calls, 2u) << c.what;
         for (uint64_t k = 1; k <= clean_calls; ++k) {
@@ -68,7 +68,7 @@ TEST(ScmFaultWalk, EveryFailedCallClosesEveryHandle) {
             else
                 host.install();
             sim::FaultRule rule;
-            rule.call_index = host.machine->boundary_calls() + k;
+            rule.call_index = host.machine->failable_calls() + k;
             rule.win32 = kInjected;
             host.machine->add_fault(rule);
             auto st = c.run(host.os());

@@ -135,7 +135,8 @@ void EndChecks::check_end(sim::Machine& m, int code, const std::string& command,
         }
         code = later;
     }
-    std::string state = state_of(m);
+    MachineView seen;  // the view state_of took of the machine as it is now
+    std::string state = state_of(m, &seen);
     if (command == "repair" && outcome == "refused") {
         // A repair keeps no journal and rewrites the whole configuration at
         // each run, then starts and verifies the service: one refused half
@@ -149,7 +150,7 @@ void EndChecks::check_end(sim::Machine& m, int code, const std::string& command,
         const int again = run_engine_from_stage(m, txn(), txn().args).exit_code;
         settle(m);
         outcome += ", then --repair " + outcome_of_code(again);
-        state = again == 0 ? state_of(m) : "";
+        state = again == 0 ? state_of(m, &seen) : "";
         if (state == "new") {
             ++r_.outcomes[outcome];
             return;
@@ -175,12 +176,12 @@ void EndChecks::check_end(sim::Machine& m, int code, const std::string& command,
         violation(where, call, "ended " + outcome + " with the journal unfinished", &m);
         return;
     }
-    const MachineView settled = view(m);
+    const ViewDigest settled = digest_of(seen);
     EngineRun second = run_engine_from_stage(m, txn(), recover_args(txn()));
     settle(m);
     if (second.exit_code != 15 && !(s_.journal_users_may_write && pending(second.exit_code)))
         violation(where, call, "a second --recover ended " + outcome_of_code(second.exit_code), &m);
-    else if (view(m) != settled)
+    else if (digest(m) != settled)
         violation(where, call, "a second --recover changed the machine", &m);
 }
 
@@ -193,7 +194,7 @@ std::string EndChecks::outcome_of(const sim::Machine& m, int code, const std::st
     return outcome_of_code(code);
 }
 
-std::string EndChecks::state_of(const sim::Machine& m) {
+std::string EndChecks::state_of(const sim::Machine& m, MachineView* seen) {
     // Views are compared as they are unless a person's change or another
     // run's objects are to be left out (copying a view costs more than
     // comparing it).
@@ -201,10 +202,16 @@ std::string EndChecks::state_of(const sim::Machine& m) {
     auto same = [&](const MachineView& now, const MachineView& installed) {
         return as_they_are ? now == installed : tolerated(now) == tolerated(installed);
     };
-    const MachineView now = view(m);
-    if (same(now, old_)) return "old";
-    if (!txn().removal) return same(now, new_) ? "new" : "";
-    return same(view_after_restart(m), new_) ? "new" : "";
+    MachineView now = view(m);
+    std::string state;
+    if (same(now, old_))
+        state = "old";
+    else if (!txn().removal)
+        state = same(now, new_) ? "new" : "";
+    else
+        state = same(view_after_restart(m), new_) ? "new" : "";
+    if (seen) *seen = std::move(now);
+    return state;
 }
 
 MachineView EndChecks::tolerated(MachineView view) const {
@@ -245,10 +252,10 @@ bool EndChecks::honest_pending(sim::Machine& m) {
 }
 
 bool EndChecks::pending_again_unchanged(sim::Machine& m) {
-    const MachineView before = view(m);
+    const ViewDigest before = digest(m);
     const int again = run_engine_from_stage(m, txn(), recover_args(txn())).exit_code;
     settle(m);
-    return pending(again) && view(m) == before;
+    return pending(again) && digest(m) == before;
 }
 
 bool EndChecks::refused_journal(sim::Machine& m) {

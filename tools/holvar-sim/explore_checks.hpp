@@ -72,7 +72,8 @@ class EndChecks {
 
     // "old", "new" or "" (neither). A removal's end is compared after a
     // restart, when what it scheduled for the restart has gone.
-    std::string state_of(const sim::Machine& m);
+    // `seen`, when given: the view of `m` taken on the way.
+    std::string state_of(const sim::Machine& m, MachineView* seen = nullptr);
 
     MachineView view_after_restart(const sim::Machine& m);
 
@@ -80,6 +81,10 @@ class EndChecks {
     // compared by kind alone.
     MachineView view(const sim::Machine& m) const {
         return view_of(m, txn().root, dirs_made_from_);
+    }
+
+    ViewDigest digest(const sim::Machine& m) const {
+        return view_digest(m, txn().root, dirs_made_from_);
     }
 
     // A view without what a person changed by hand (`touched_`,

@@ -61,7 +61,7 @@ class RetryWalk : EndChecks {
     // Each call of the clean run failed with a full disk, once and for good:
     // the first runs that roll back, are refused or end recovery_pending.
     void fault_runs() {
-        const uint64_t first = s_.base->boundary_calls();
+        const uint64_t first = s_.base->failable_calls();
         for (uint64_t i : sample_points(call_names_.size(), o_.fault_points, rng_)) {
             for (bool once : {true, false}) {
                 if (enough()) return;

@@ -224,7 +224,7 @@ class Soak {
                 const uint64_t at = 1 + below(300);
                 const uint32_t error = kErrors[below(std::size(kErrors))];
                 const bool once = below(2) == 0;
-                m_->add_fault(sim::FaultRule{m_->boundary_calls() + at, "", error, once});
+                m_->add_fault(sim::FaultRule{m_->failable_calls() + at, "", error, once});
                 return ", call " + std::to_string(at) + " failed with " + std::to_string(error) +
                        (once ? " once" : " from then on");
             }

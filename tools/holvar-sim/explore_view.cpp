@@ -98,8 +98,10 @@ std::optional<sim::NodeId> directory_at(const sim::Machine& m, const std::u16str
 
 constexpr uint64_t kIndexMask = (uint64_t{1} << 48) - 1;
 
+// Every object below `dir` as (path under the root, line) to `put`.
+template <class Put>
 void view_walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16string& rel,
-               uint64_t dirs_made_from, std::map<std::u16string, std::string>& out) {
+               uint64_t dirs_made_from, Put& put) {
     each_child(s, dir, [&](sim::NodeId id, const sim::Node& n, const std::u16string& name) {
         std::u16string child = rel.empty() ? name : rel + u"\\" + name;
         std::string line = kind_name(n.kind);
@@ -112,8 +114,9 @@ void view_walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16stri
             else if (n.kind != sim::NodeKind::directory)
                 line += " -> " + utf16_to_wtf8(n.reparse_target);
         }
-        out[child] = std::move(line);
-        if (n.kind == sim::NodeKind::directory) view_walk(s, id, child, dirs_made_from, out);
+        const bool directory = n.kind == sim::NodeKind::directory;
+        put.tree(child, std::move(line));
+        if (directory) view_walk(s, id, child, dirs_made_from, put);
     });
 }
 
@@ -156,14 +159,17 @@ uint64_t next_object_index(const sim::Machine& machine, const std::u16string& ro
     return UINT64_MAX;
 }
 
-MachineView view_of(const sim::Machine& machine, const std::u16string& root,
-                    uint64_t dirs_made_from) {
-    MachineView v;
+namespace {
+
+// The view of a machine, each of its parts to `put`.
+template <class Put>
+void look_at(const sim::Machine& machine, const std::u16string& root, uint64_t dirs_made_from,
+             Put& put) {
     if (auto dir = directory_at(machine, root))
-        view_walk(machine.state(), *dir, u"", dirs_made_from, v.tree);
+        view_walk(machine.state(), *dir, u"", dirs_made_from, put);
     const auto& services = machine.state().scm.services;
     auto it = services.find(u"HOLVAR_SERVICE");
-    v.service = it == services.end() ? "absent" : service_line(it->second);
+    put.service(it == services.end() ? "absent" : service_line(it->second));
     for (const auto& [path, key] : machine.state().registry.keys) {
         std::string values;
         for (const auto& [name, value] : key.values) {
@@ -175,15 +181,67 @@ MachineView view_of(const sim::Machine& machine, const std::u16string& root,
             values +=
                 utf16_to_wtf8(value.name) + "=" + std::to_string(value.type) + ":" + text + ";";
         }
-        v.registry[path] = values;
+        put.registry(path, std::move(values));
     }
     if (auto parent = platform::parent_path(root)) {
         if (auto names = machine.list(*parent)) {
+            size_t at = 0;
             for (const sim::NodeInfo& n : *names)
-                if (!n.name.starts_with(u".Holvar-upgrade-")) v.parent.push_back(n.name);
+                if (!n.name.starts_with(u".Holvar-upgrade-")) put.parent(at++, n.name);
         }
     }
-    return v;
+}
+
+struct ViewBuilder {
+    MachineView v;
+    void tree(const std::u16string& rel, std::string line) { v.tree[rel] = std::move(line); }
+    void service(std::string line) { v.service = std::move(line); }
+    void registry(const std::u16string& path, std::string values) {
+        v.registry[path] = std::move(values);
+    }
+    void parent(size_t, const std::u16string& name) { v.parent.push_back(name); }
+};
+
+// Each part hashed on its own and the hashes summed: the digest does not
+// depend on the order the parts come in, so a view and the machine it was
+// taken from give the same one.
+struct Digester {
+    ViewDigest d;
+    void add(uint64_t tag, std::u16string_view key, std::string_view value) {
+        const sim::Fingerprint k = sim::fingerprint_of(tag, key.data(), key.size() * 2);
+        const sim::Fingerprint v = sim::fingerprint_of(k.a ^ k.b, value.data(), value.size());
+        d.a += v.a;
+        d.b += v.b;
+    }
+    void tree(const std::u16string& rel, const std::string& line) { add(1, rel, line); }
+    void service(const std::string& line) { add(2, u"", line); }
+    void registry(const std::u16string& path, const std::string& values) { add(3, path, values); }
+    void parent(size_t at, const std::u16string& name) { add(4 + (uint64_t{at} << 8), name, ""); }
+};
+
+}  // namespace
+
+MachineView view_of(const sim::Machine& machine, const std::u16string& root,
+                    uint64_t dirs_made_from) {
+    ViewBuilder b;
+    look_at(machine, root, dirs_made_from, b);
+    return std::move(b.v);
+}
+
+ViewDigest view_digest(const sim::Machine& machine, const std::u16string& root,
+                       uint64_t dirs_made_from) {
+    Digester d;
+    look_at(machine, root, dirs_made_from, d);
+    return d.d;
+}
+
+ViewDigest digest_of(const MachineView& view) {
+    Digester d;
+    for (const auto& [rel, line] : view.tree) d.tree(rel, line);
+    d.service(view.service);
+    for (const auto& [path, values] : view.registry) d.registry(path, values);
+    for (size_t at = 0; at < view.parent.size(); ++at) d.parent(at, view.parent[at]);
+    return d.d;
 }
 
 std::vector<std::string> view_diff(const MachineView& expected, const MachineView& actual,

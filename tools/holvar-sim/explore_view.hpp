@@ -31,6 +31,17 @@ struct MachineView {
 MachineView view_of(const sim::Machine& machine, const std::u16string& root,
                     uint64_t dirs_made_from = UINT64_MAX);
 
+// A 128-bit digest of a view: two views alike have the same digest, and
+// taking it from the machine costs less than taking the view.
+struct ViewDigest {
+    uint64_t a = 0;
+    uint64_t b = 0;
+    friend bool operator==(const ViewDigest&, const ViewDigest&) = default;
+};
+ViewDigest view_digest(const sim::Machine& machine, const std::u16string& root,
+                       uint64_t dirs_made_from = UINT64_MAX);
+ViewDigest digest_of(const MachineView& view);
+
 // The index the next object made on the root's volume gets.
 uint64_t next_object_index(const sim::Machine& machine, const std::u16string& root);
 

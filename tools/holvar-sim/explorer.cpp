@@ -341,28 +341,54 @@ class Explorer : EndChecks {
 
     // ---- failed calls
     void fault_walk() {
-        const uint64_t first = s_.base->boundary_calls();
+        const uint64_t first = s_.base->failable_calls();
         const std::vector<uint64_t> is = points(call_names_.size(), o_.fault_points);
         r_.failed_calls_walked = is.size();
         for (uint64_t i : is) {
             if (enough()) return;
             const std::string& name = call_names_[i - 1];
             for (uint32_t error : kInjectedErrors) {
+                // The call failed once; then from then on, unless the run that
+                // failed it once never made a call of that name again: failing
+                // them all is then the same run, to the same machine.
+                std::optional<sim::Fingerprint> alike;
                 for (bool once : {true, false}) {
                     ++r_.failed_calls;
-                    auto m = s_.base->clone();
-                    m->add_fault(sim::FaultRule{first + i, name, error, once});
-                    EngineRun run = run_engine_from_stage(*m, s_.txn, s_.txn.args);
-                    m->clear_faults();
-                    settle(*m);
                     std::string where = "call " + std::to_string(i) + " of " +
                                         std::to_string(call_names_.size()) + " failed with " +
                                         std::to_string(error) + (once ? " once" : " from then on");
+                    if (alike && !o_.check_fingerprints) {
+                        replay(walked_.at(*alike));
+                        continue;
+                    }
+                    auto m = s_.base->clone();
+                    m->add_fault(sim::FaultRule{first + i, name, error, once});
+                    std::vector<std::string> calls;
+                    if (once && o_.once_per_machine) m->record_call_names(&calls);
+                    EngineRun run = run_engine_from_stage(*m, s_.txn, s_.txn.args);
+                    m->record_call_names(nullptr);
+                    // The run is the clean one up to that call: a rule still
+                    // armed failed nothing, and the state is no failed call's.
+                    const auto& armed = m->state().faults;
+                    if (once && std::any_of(armed.begin(), armed.end(), [&](const auto& f) {
+                            return f.call_index == first + i && f.call_name == name;
+                        }))
+                        violation(where, name, "the call to fail was never made", m.get());
+                    m->clear_faults();
+                    settle(*m);
                     // Its end and exit code decide the checks: a failed call's
                     // state is a run's end, not a crash image.
-                    once_per_machine(*m, kRunEnd + static_cast<uint32_t>(run.exit_code), [&] {
+                    const sim::Fingerprint key =
+                        key_of(*m, kRunEnd + static_cast<uint32_t>(run.exit_code));
+                    if (alike && key != *alike)
+                        violation(where, name,
+                                  "failing a call never made again left another machine", m.get());
+                    once_per_machine(key, *m, [&] {
                         check_end(*m, run.exit_code, s_.txn.command, where, name, false);
                     });
+                    if (calls.size() >= i && std::find(calls.begin() + static_cast<long>(i),
+                                                       calls.end(), name) == calls.end())
+                        alike = key;
                 }
             }
         }

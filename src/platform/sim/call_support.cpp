@@ -14,6 +14,7 @@ std::optional<platform::Error> begin_call(Machine::State& s, std::string_view na
         turn();
     }
     ++s.boundary_calls;
+    ++s.failable_calls;
     for (auto it = s.stalls.begin(); it != s.stalls.end(); ++it) {
         if (it->call_name != name) continue;
         const platform::Duration d = it->duration;
@@ -27,7 +28,7 @@ std::optional<platform::Error> begin_call(Machine::State& s, std::string_view na
         const bool name_fits = it->call_name.empty() || it->call_name == name;
         bool by_index =
             it->call_index && name_fits &&
-            (it->once ? *it->call_index == s.boundary_calls : *it->call_index <= s.boundary_calls);
+            (it->once ? *it->call_index == s.failable_calls : *it->call_index <= s.failable_calls);
         bool by_name = !it->call_index && !it->call_name.empty() && it->call_name == name;
         if (!by_index && !by_name) continue;
         platform::Error e{platform::ErrorKind::win32, it->win32, "win32"};

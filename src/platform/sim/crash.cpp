@@ -45,6 +45,9 @@ uint64_t Machine::mutating_calls() const {
 uint64_t Machine::boundary_calls() const {
     return state_->boundary_calls;
 }
+uint64_t Machine::failable_calls() const {
+    return state_->failable_calls;
+}
 size_t Machine::metadata_since_barrier() const {
     return state_->log.size();
 }

@@ -43,8 +43,8 @@ template <class T>
 void add(Hasher& h, const std::deque<T>& v);
 template <class T>
 void add(Hasher& h, const std::set<T>& v);
-template <class K, class V>
-void add(Hasher& h, const std::map<K, V>& m);
+template <class K, class V, class C>
+void add(Hasher& h, const std::map<K, V, C>& m);
 template <class K, class V>
 void add(Hasher& h, const std::unordered_map<K, V>& m);
 template <class T>
@@ -170,8 +170,8 @@ template <class T>
 void add(Hasher& h, const std::set<T>& v) {
     add_in_order(h, v);
 }
-template <class K, class V>
-void add(Hasher& h, const std::map<K, V>& m) {
+template <class K, class V, class C>
+void add(Hasher& h, const std::map<K, V, C>& m) {
     add_in_order(h, m);
 }
 // Unordered containers: their size and the sum of their entries' own hashes.
@@ -309,10 +309,17 @@ void add(Hasher& h, const StallRule& s) {
 // program, the faults (by call number) and stalls armed.
 void add_armed(Hasher& h, const Machine::State& s) {
     h(static_cast<bool>(s.turn), s.turn_at, static_cast<bool>(s.scm.on_call), s.faults, s.stalls);
-    if (!s.faults.empty()) h(s.boundary_calls);
+    if (!s.faults.empty()) h(s.failable_calls);
 }
 
 }  // namespace
+
+Fingerprint fingerprint_of(uint64_t tag, const void* data, size_t size) {
+    Hasher h;
+    h.word(tag);
+    h.raw(data, size);
+    return h.done();
+}
 
 Fingerprint Bytes::hash() const {
     if (!p_) return {};

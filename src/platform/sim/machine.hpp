@@ -76,7 +76,8 @@ struct CrashCut {
     std::optional<uint64_t> tear_seed;
 };
 
-// A call that fails on purpose: the K-th boundary call overall, or every call
+// A call that fails on purpose: the K-th call that can fail overall
+// (Machine::failable_calls), or every call
 // whose name matches (e.g. "flush_file_buffers"), with the given Win32 error.
 // With both an index and `once` false, every call of that name (any name when
 // empty) from the K-th on fails: what a disk or a driver that keeps refusing
@@ -107,6 +108,9 @@ struct Fingerprint {
 struct FingerprintHash {
     size_t operator()(const Fingerprint& f) const { return static_cast<size_t>(f.a ^ (f.b << 1)); }
 };
+// The same hash of a run of bytes, for those who hash what they read of a
+// machine: `tag` keeps runs of different meaning apart.
+Fingerprint fingerprint_of(uint64_t tag, const void* data, size_t size);
 
 class Machine {
   public:
@@ -184,6 +188,10 @@ class Machine {
     void arm_crash_after(uint64_t n);
     uint64_t mutating_calls() const;  // mutating calls made since construction or load
     uint64_t boundary_calls() const;  // every boundary call made (for calls-per-operation)
+    // The boundary calls that can fail, a FaultRule's `call_index` counts
+    // them: every call but the clock's and the process id, which never fail
+    // and would otherwise shift every index after them.
+    uint64_t failable_calls() const;
     // Metadata operations made since the last barrier: the cuts a crash image
     // can take now are 0 to this many (CrashCut::metadata_kept).
     size_t metadata_since_barrier() const;

@@ -90,8 +90,8 @@ struct Node {
     std::optional<uint32_t> mounts;  // a folder mount point: the volume it leads to
     int64_t creation_time = 0;       // FILETIME units
     int64_t write_time = 0;
-    std::map<std::u16string, NodeId> children;  // folded name -> object
-    std::vector<Link> links;                    // its names; empty once deleted
+    std::map<std::u16string, NodeId, std::less<>> children;  // folded name -> object
+    std::vector<Link> links;                                 // its names; empty once deleted
     Bytes data;
     // Live state only (never part of a durable image).
     uint32_t open_handles = 0;
@@ -344,6 +344,7 @@ struct Machine::State {
 
     // Injection and counting.
     uint64_t boundary_calls = 0;
+    uint64_t failable_calls = 0;  // the boundary calls begin_call sees
     uint64_t mutating_calls = 0;
     uint64_t crash_at = 0;          // absolute mutating-call number that crashes; 0 = none
     bool frozen = false;            // a crash fired; the run is unwinding

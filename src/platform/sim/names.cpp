@@ -18,6 +18,14 @@ std::u16string fold_name(std::u16string_view name) {
     return out;
 }
 
+FoldedName::FoldedName(std::u16string_view name) {
+    if (name.size() > std::size(short_)) {
+        long_ = fold_name(name);
+        return;
+    }
+    for (char16_t c : name) short_[size_++] = upcase(c);
+}
+
 bool names_equal(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)

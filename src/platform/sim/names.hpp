@@ -12,6 +12,21 @@ namespace holvar::sim {
 // unchanged. Surrogates are never folded.
 char16_t upcase(char16_t c);
 std::u16string fold_name(std::u16string_view name);
+
+// A name folded without allocating, for lookups: a name longer than any valid
+// one is folded into a string instead.
+class FoldedName {
+  public:
+    explicit FoldedName(std::u16string_view name);
+    std::u16string_view view() const {
+        return long_.empty() ? std::u16string_view(short_, size_) : long_;
+    }
+
+  private:
+    char16_t short_[256];
+    size_t size_ = 0;
+    std::u16string long_;
+};
 bool names_equal(std::u16string_view a, std::u16string_view b);
 
 // A name NTFS accepts in a Win32 namespace: 1 to 255 units, no control

@@ -16,11 +16,12 @@ void add_link(Namespace& ns, NodeId parent, const std::u16string& name, NodeId i
 std::optional<NodeId> remove_link(Namespace& ns, NodeId parent, std::u16string_view name) {
     const Node* seen = ns.nodes.find(parent);
     if (!seen) return std::nullopt;
-    auto found = seen->children.find(fold_name(name));
+    const FoldedName folded(name);
+    auto found = seen->children.find(folded.view());
     if (found == seen->children.end()) return std::nullopt;
     NodeId id = found->second;
     Node& dir = ns.nodes.edit(parent);
-    dir.children.erase(dir.children.find(fold_name(name)));
+    dir.children.erase(dir.children.find(folded.view()));
     auto& links = ns.nodes.edit(id).links;
     auto it = std::find_if(links.begin(), links.end(), [&](const Link& l) {
         return l.parent == parent && names_equal(l.name, name);
@@ -72,7 +73,7 @@ void collect_if_orphan(Machine::State& s, NodeId id) {
 std::optional<NodeId> child_of(const Namespace& ns, NodeId dir, std::u16string_view name) {
     const Node* d = ns.nodes.find(dir);
     if (!d) return std::nullopt;
-    auto c = d->children.find(fold_name(name));
+    auto c = d->children.find(FoldedName(name).view());
     if (c == d->children.end()) return std::nullopt;
     return c->second;
 }

@@ -15,31 +15,31 @@ Sid sid_of(const char16_t* text) {
     return sid ? *sid : Sid{};
 }
 // The well-known SIDs are parsed once: every access check asks for them.
-Sid system_sid() {
+const Sid& system_sid() {
     static const Sid sid = sid_of(platform::sids::local_system);
     return sid;
 }
-Sid administrators_sid() {
+const Sid& administrators_sid() {
     static const Sid sid = sid_of(platform::sids::administrators);
     return sid;
 }
-Sid users_sid() {
+const Sid& users_sid() {
     static const Sid sid = sid_of(platform::sids::users);
     return sid;
 }
-Sid everyone_sid() {
+const Sid& everyone_sid() {
     static const Sid sid = sid_of(platform::sids::everyone);
     return sid;
 }
-Sid authenticated_users_sid() {
+const Sid& authenticated_users_sid() {
     static const Sid sid = sid_of(platform::sids::authenticated_users);
     return sid;
 }
-Sid trusted_installer_sid() {
+const Sid& trusted_installer_sid() {
     static const Sid sid = sid_of(platform::sids::trusted_installer);
     return sid;
 }
-Sid creator_owner_sid() {
+const Sid& creator_owner_sid() {
     static const Sid sid = sid_of(u"S-1-3-0");
     return sid;
 }
@@ -66,15 +66,10 @@ bool token_is_admin(const Token& t) {
     return t.user == system_sid() || t.elevated;
 }
 
-std::vector<Sid> token_sids(const Token& t) {
-    std::vector<Sid> out{t.user, everyone_sid(), authenticated_users_sid()};
-    if (t.user == system_sid()) {
-        out.push_back(administrators_sid());
-    } else {
-        out.push_back(users_sid());
-        if (t.elevated) out.push_back(administrators_sid());
-    }
-    return out;
+bool token_has_sid(const Token& t, const Sid& sid) {
+    if (sid == t.user || sid == everyone_sid() || sid == authenticated_users_sid()) return true;
+    if (t.user == system_sid()) return sid == administrators_sid();
+    return sid == users_sid() || (t.elevated && sid == administrators_sid());
 }
 
 Sid token_default_owner(const Token& t) {
@@ -144,8 +139,7 @@ uint32_t granted_access(const std::optional<Acl>& dacl, const Sid& owner, const 
     using namespace platform;
     desired = map_generic_file(desired);
     if (!dacl) return desired;
-    auto sids = token_sids(t);
-    auto has = [&](const Sid& s) { return std::find(sids.begin(), sids.end(), s) != sids.end(); };
+    auto has = [&](const Sid& s) { return token_has_sid(t, s); };
     uint32_t granted = 0, denied = 0;
     if (has(owner)) granted |= READ_CONTROL | WRITE_DAC;
     for (const Ace& ace : dacl->aces) {

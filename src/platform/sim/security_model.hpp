@@ -11,17 +11,18 @@
 namespace holvar::sim {
 
 platform::Sid sid_of(const char16_t* text);  // a well-formed "S-1-..." literal
-platform::Sid system_sid();
-platform::Sid administrators_sid();
-platform::Sid users_sid();
-platform::Sid everyone_sid();
-platform::Sid authenticated_users_sid();
-platform::Sid trusted_installer_sid();
-platform::Sid creator_owner_sid();
+const platform::Sid& system_sid();
+const platform::Sid& administrators_sid();
+const platform::Sid& users_sid();
+const platform::Sid& everyone_sid();
+const platform::Sid& authenticated_users_sid();
+const platform::Sid& trusted_installer_sid();
+const platform::Sid& creator_owner_sid();
 
-// The SIDs a token counts as (user, groups). An elevated administrator counts
-// as BUILTIN\Administrators; the same user unelevated does not.
-std::vector<platform::Sid> token_sids(const Token& t);
+// Whether a token counts as `sid`: its user, Everyone and Authenticated
+// Users; for SYSTEM, BUILTIN\Administrators; for anyone else BUILTIN\Users,
+// and BUILTIN\Administrators only when elevated.
+bool token_has_sid(const Token& t, const platform::Sid& sid);
 // Who owns what the token creates: LocalSystem for SYSTEM, BUILTIN\Administrators
 // for an elevated administrator (as Windows sets the token's default owner),
 // the user otherwise.

@@ -1,6 +1,7 @@
 #include "platform/sim/sim_paths.hpp"
 
 #include <algorithm>
+#include <span>
 
 #include "platform/sim/names.hpp"
 #include "platform/sim/namespace_ops.hpp"
@@ -25,8 +26,8 @@ bool is_letter(char16_t c) {
     return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
 }
 
-std::vector<std::u16string> split_components(std::u16string_view text, bool verbatim) {
-    std::vector<std::u16string> out;
+std::vector<std::u16string_view> split_components(std::u16string_view text, bool verbatim) {
+    std::vector<std::u16string_view> out;
     size_t start = 0;
     for (size_t i = 0; i <= text.size(); ++i) {
         if (i == text.size() || (verbatim ? text[i] == u'\\' : is_sep(text[i]))) {
@@ -51,6 +52,29 @@ std::u16string root_of(const std::u16string& cwd) {
     return u"C:\\";
 }
 
+// "C:\a\b" as GetFullPathNameW returns it unchanged, the common case: an
+// upper-case drive, '\' alone as separator, no empty, "." or ".." component,
+// none ending in '.', the last not ending in ' ' unless a '\' follows it.
+bool already_full(std::u16string_view p) {
+    if (p.size() < 3 || p.size() >= kMaxPath || p[0] < u'A' || p[0] > u'Z' || p[1] != u':' ||
+        p[2] != u'\\')
+        return false;
+    size_t start = 3;
+    for (size_t i = 3; i <= p.size(); ++i) {
+        if (i < p.size() && p[i] != u'\\') {
+            if (p[i] == u'/' || p[i] == u'\0') return false;
+            continue;
+        }
+        if (i == start) {
+            if (i == p.size()) break;  // "C:\" or a trailing '\'
+            return false;
+        }
+        if (p[i - 1] == u'.' || (p[i - 1] == u' ' && i == p.size())) return false;
+        start = i + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 // GetFullPathNameW. Observed Windows rules, which its documentation leaves
@@ -63,6 +87,7 @@ std::u16string root_of(const std::u16string& cwd) {
 // normalised after it like a "\\.\" path: only GetFullPathNameW does that,
 // every other call takes such a path as written.
 Result<std::u16string> full_path_name(std::u16string path, const std::u16string& cwd) {
+    if (already_full(path)) return path;
     if (auto nul = path.find(u'\0'); nul != std::u16string::npos) path.resize(nul);
     if (path.empty()) return win32_error(win32::invalid_name);
     for (char16_t& c : path)
@@ -107,19 +132,19 @@ Result<std::u16string> full_path_name(std::u16string path, const std::u16string&
     }
 
     bool trailing_sep = !rest.empty() && rest.back() == u'\\';
-    std::vector<std::u16string> comps = split_components(base_rest, false);
-    for (auto& c : split_components(rest, false)) {
+    std::vector<std::u16string_view> comps = split_components(base_rest, false);
+    for (std::u16string_view c : split_components(rest, false)) {
         if (c == u".") continue;
         if (c == u"..") {
             if (!comps.empty()) comps.pop_back();
             continue;
         }
-        if (c.size() >= 2 && c.back() == u'.' && c[c.size() - 2] != u'.') c.pop_back();
-        comps.push_back(std::move(c));
+        if (c.size() >= 2 && c.back() == u'.' && c[c.size() - 2] != u'.') c.remove_suffix(1);
+        comps.push_back(c);
     }
     if (!trailing_sep && !comps.empty()) {
-        std::u16string& last = comps.back();
-        while (!last.empty() && (last.back() == u'.' || last.back() == u' ')) last.pop_back();
+        std::u16string_view& last = comps.back();
+        while (!last.empty() && (last.back() == u'.' || last.back() == u' ')) last.remove_suffix(1);
         if (last.empty()) {
             comps.pop_back();
             trailing_sep = !comps.empty();
@@ -140,8 +165,8 @@ namespace {
 
 struct Parsed {
     Target::Kind kind = Target::Kind::object;
-    std::u16string drive;  // "C:" (objects and volume devices)
-    std::vector<std::u16string> comps;
+    std::u16string drive;                    // "C:" (objects and volume devices)
+    std::vector<std::u16string_view> comps;  // into the full path parsed
     std::u16string device;
 };
 
@@ -200,7 +225,7 @@ std::u16string link_target_path(const Machine::State& s, NodeId link_parent,
 }
 
 Result<Target> walk_components(const Machine::State& s, uint32_t volume,
-                               const std::vector<std::u16string>& comps, bool verbatim,
+                               std::span<const std::u16string_view> comps, bool verbatim,
                                const std::u16string& cwd, bool follow_last, int depth) {
     Target t;
     t.volume = volume;
@@ -211,7 +236,7 @@ Result<Target> walk_components(const Machine::State& s, uint32_t volume,
         return t;
     }
     for (size_t i = 0; i < comps.size(); ++i) {
-        const std::u16string& name = comps[i];
+        const std::u16string_view name = comps[i];
         bool last = i + 1 == comps.size();
         if (verbatim && (name.empty() || name == u"." || name == u".."))
             return win32_error(win32::invalid_name);
@@ -222,7 +247,7 @@ Result<Target> walk_components(const Machine::State& s, uint32_t volume,
             if (!last) return win32_error(win32::path_not_found);
             if (!is_valid_name(name)) return win32_error(win32::invalid_name);
             t.parent = current;
-            t.name = name;
+            t.name = std::u16string(name);
             return t;
         }
         const Node& n = s.live.nodes.at(*child);
@@ -230,10 +255,8 @@ Result<Target> walk_components(const Machine::State& s, uint32_t volume,
         if (is_link && (!last || follow_last)) {
             if (depth >= 63) return win32_error(kCantResolveFilename);
             if (n.mounts) {
-                std::vector<std::u16string> remaining(comps.begin() + static_cast<long>(i) + 1,
-                                                      comps.end());
-                return walk_components(s, *n.mounts, remaining, verbatim, cwd, follow_last,
-                                       depth + 1);
+                return walk_components(s, *n.mounts, comps.subspan(i + 1), verbatim, cwd,
+                                       follow_last, depth + 1);
             }
             std::u16string next = link_target_path(s, current, n.reparse_target);
             for (size_t j = i + 1; j < comps.size(); ++j)
@@ -242,7 +265,7 @@ Result<Target> walk_components(const Machine::State& s, uint32_t volume,
         }
         if (last) {
             t.parent = current;
-            t.name = name;
+            t.name = std::u16string(name);
             t.node = *child;
             return t;
         }
