@@ -10,8 +10,10 @@ struct FullPathCase {
 };
 
 const FullPathCase kCases[] = {
-    // Absolute paths.
+    // Absolute paths (those already in full form come back as they are).
     {u"C:\\a\\b", u"C:\\a\\b"},
+    {u"C:\\.b\\a b\\c.d", u"C:\\.b\\a b\\c.d"},
+    {u"C:\\a\\b.\\", u"C:\\a\\b\\"},
     {u"c:\\a\\b", u"C:\\a\\b"},
     {u"C:\\", u"C:\\"},
     {u"C:\\a\\", u"C:\\a\\"},
