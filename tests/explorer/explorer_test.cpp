@@ -202,14 +202,14 @@ class CrashImages : public ::testing::TestWithParam<SnapshotRow> {};
 // The end checks compare digests of views taken straight from a machine with
 // digests of views kept: the two must agree, and differ where views do.
 void expect_digests_agree(const Scenario& s, const Images& images) {
-    for (const auto& [k, a] : images.at) {
-        const MachineView va = view_of(*a.first, s.txn.root);
-        EXPECT_EQ(digest_of(va), view_digest(*a.first, s.txn.root)) << "at " << k;
-        for (const auto& [j, b] : images.at)
-            EXPECT_EQ(va == view_of(*b.first, s.txn.root),
-                      view_digest(*a.first, s.txn.root) == view_digest(*b.first, s.txn.root))
-                << "at " << k << " and " << j;
+    std::map<uint64_t, std::pair<MachineView, ViewDigest>> seen;
+    for (const auto& [k, image] : images.at) {
+        seen[k] = {view_of(*image.first, s.txn.root), view_digest(*image.first, s.txn.root)};
+        EXPECT_EQ(digest_of(seen[k].first), seen[k].second) << "at " << k;
     }
+    for (const auto& [k, a] : seen)
+        for (const auto& [j, b] : seen)
+            EXPECT_EQ(a.first == b.first, a.second == b.second) << "at " << k << " and " << j;
 }
 
 TEST_P(CrashImages, TakenAsTheRunGoesAreWhatARerunToTheCrashPointLeaves) {

@@ -114,9 +114,8 @@ void view_walk(const sim::Machine::State& s, sim::NodeId dir, const std::u16stri
             else if (n.kind != sim::NodeKind::directory)
                 line += " -> " + utf16_to_wtf8(n.reparse_target);
         }
-        const bool directory = n.kind == sim::NodeKind::directory;
         put.tree(child, std::move(line));
-        if (directory) view_walk(s, id, child, dirs_made_from, put);
+        if (n.kind == sim::NodeKind::directory) view_walk(s, id, child, dirs_made_from, put);
     });
 }
 

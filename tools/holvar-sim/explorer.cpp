@@ -354,13 +354,13 @@ class Explorer : EndChecks {
                 std::optional<sim::Fingerprint> alike;
                 for (bool once : {true, false}) {
                     ++r_.failed_calls;
-                    std::string where = "call " + std::to_string(i) + " of " +
-                                        std::to_string(call_names_.size()) + " failed with " +
-                                        std::to_string(error) + (once ? " once" : " from then on");
                     if (alike && !o_.check_fingerprints) {
                         replay(walked_.at(*alike));
                         continue;
                     }
+                    std::string where = "call " + std::to_string(i) + " of " +
+                                        std::to_string(call_names_.size()) + " failed with " +
+                                        std::to_string(error) + (once ? " once" : " from then on");
                     auto m = s_.base->clone();
                     m->add_fault(sim::FaultRule{first + i, name, error, once});
                     std::vector<std::string> calls;
