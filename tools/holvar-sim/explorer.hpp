@@ -61,6 +61,10 @@ struct ExploreResult {
     uint64_t crash_images = 0;   // power cuts of the run, each then recovered
     uint64_t recovery_cuts = 0;  // power cuts of those recoveries
     uint64_t failed_calls = 0;   // runs with a call failed
+    // Recovery cuts of a disk cut before, on a machine that differs from
+    // that one's in what a power cut does not keep: walked anyway because
+    // fingerprints are checked, and found to end as that one did.
+    uint64_t cuts_compared = 0;
     uint64_t clean_mutating_calls = 0;
     uint64_t clean_boundary_calls = 0;
     uint64_t crash_points_walked = 0;  // of clean_mutating_calls

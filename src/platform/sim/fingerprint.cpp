@@ -350,10 +350,18 @@ Fingerprint Machine::crash_fingerprint() const {
     h(0x637261736821ull);  // never the fingerprint of a machine
     // What crash() keeps: the durable image and every metadata operation
     // since the barrier, the registry, the services, the System process and
-    // the counters; the live file system, unflushed contents, handles,
+    // the file id counter; the live file system, unflushed contents, handles,
     // mutexes, other processes and the process model all go.
-    h(s.clock.count(), s.volumes, s.durable.nodes, s.log, s.next_node, s.next_handle, s.next_pid,
-      s.registry.keys, s.registry.filters, s.registry.handles, s.scm.services, s.scm.handles);
+    //
+    // The handle and process id counters are left out. After the restart
+    // every handle and process the engine meets is new, its number above any
+    // number the disk, the registry or the services still hold, on either
+    // machine: the two run the same calls to ends that differ only in which
+    // fresh numbers they drew, and no end check reads a number but to find
+    // the object it names. A walk that checks its fingerprints runs such
+    // cuts anyway and compares how they ended.
+    h(s.clock.count(), s.volumes, s.durable.nodes, s.log, s.next_node, s.registry.keys,
+      s.registry.filters, s.registry.handles, s.scm.services, s.scm.handles);
     if (auto system = s.processes.find(kSystemPid); system != s.processes.end()) {
         const Process& p = system->second;
         h(p.image, p.token, p.current_directory, p.alive, p.exit_code);

@@ -136,7 +136,8 @@ class Machine {
     Fingerprint fingerprint() const;
     // The fingerprint of everything crash() (all metadata kept, unflushed
     // contents dropped) keeps, without taking the image: two machines with
-    // one crash fingerprint leave the same machine after that power cut.
+    // one crash fingerprint leave the same machine after that power cut, but
+    // for the numbers their next handle and next process will take.
     Fingerprint crash_fingerprint() const;
 
     ~Machine();
