@@ -186,12 +186,20 @@ struct ComparablePath {
     PathParts parts;
 };
 
+// A "\\?\" path naming "." or "..": no call resolves it, and it equals
+// nothing, not even itself.
+bool verbatim_with_dots(std::u16string_view path) {
+    if (!starts_with_verbatim(path)) return false;
+    for (const std::u16string& c : split_path(path).components)
+        if (c == u"." || c == u"..") return true;
+    return false;
+}
+
 ComparablePath comparable_path(std::u16string_view path) {
     ComparablePath out;
+    out.comparable = !verbatim_with_dots(path);
     std::u16string text;
     if (starts_with_verbatim(path)) {
-        for (const std::u16string& c : split_path(path).components)
-            if (c == u"." || c == u"..") out.comparable = false;
         std::u16string_view rest = path.substr(4);
         if (rest.size() >= 3 && ascii_iequal(rest.substr(0, 3), u"UNC") &&
             (rest.size() == 3 || rest[3] == u'\\')) {
@@ -243,27 +251,9 @@ bool path_lies_under(std::u16string_view path, std::u16string_view ancestor) {
     return lies_under_with(a.parts, b.parts, ascii_iequal);
 }
 
-namespace {
-
-// A path and itself are equal, unless it is a verbatim path naming "." or
-// "..", which no call resolves and which equals nothing.
-bool equal_to_itself(std::u16string_view p) {
-    if (!starts_with_verbatim(p)) return true;
-    size_t start = 4;
-    for (size_t i = 4; i <= p.size(); ++i) {
-        if (i < p.size() && p[i] != u'\\') continue;
-        const std::u16string_view c = p.substr(start, i - start);
-        if (c == u"." || c == u"..") return false;
-        start = i + 1;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool paths_equal(std::u16string_view a, std::u16string_view b) {
     // The engine mostly compares a path with the very text it opened.
-    if (a == b) return equal_to_itself(a);
+    if (a == b) return !verbatim_with_dots(a);
     ComparablePath pa = comparable_path(a), pb = comparable_path(b);
     if (!pa.comparable || !pb.comparable) return false;
     return pa.parts.components.size() == pb.parts.components.size() &&

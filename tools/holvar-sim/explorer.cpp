@@ -250,9 +250,10 @@ class Explorer : EndChecks {
         const sim::Fingerprint key = key_of(m, kRecoveryCut);
         once_per_machine(key, m, walk);
         if (!disk) return;
-        // Walked here only when fingerprints are checked: a cut of a disk
-        // cut before, whose machine may differ from that one's only in the
-        // numbers it hands out next, must end as that one did.
+        // A cut of a disk cut before comes here only when fingerprints are
+        // checked (otherwise it is counted, not copied): its machine may
+        // differ from that one's in the numbers it hands out next, and it
+        // must end as that one did.
         auto [known, fresh] = after_cut_.emplace(*disk, key);
         if (fresh || known->second == key) return;
         if (same_ends(walked_.at(known->second), walked_.at(key)))
